@@ -1,0 +1,26 @@
+// The program folder (the folder of the running executable, with its trailing
+// separator) and the mapping of program-relative names such as "DB\TRM\FST" to
+// native paths. Reads are thread-safe; tests override the folder before starting threads.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvane {
+
+// The folder of the executable with a trailing separator. The reference stays
+// valid for the life of the process, even after SetProgramFolder.
+const std::string& ProgramFolder();
+
+// Replaces the program folder for the whole process (tests, embedded runs).
+// A missing trailing separator is added.
+void SetProgramFolder(std::string folder);
+
+// A program-relative name ("DB\TRM\FST") or a full path that starts with
+// ProgramFolder() becomes a native path. On POSIX "\" becomes "/" and the part
+// below the program folder is lower-cased (ASCII), because the file system
+// distinguishes case and Windows does not; the program folder itself is kept as
+// it is. An absolute path elsewhere only gets its separators converted.
+std::string NativePath(std::string_view name);
+
+}  // namespace quorvane
