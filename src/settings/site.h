@@ -1,0 +1,27 @@
+// Site values: the few addresses that differ between a vendor's installations
+// (relay LAN prefix, web page URLs, built-in server host names). Compiled-in
+// defaults, overridden key by key by an optional "site.toml" in the program
+// folder, read once on first use. Site() is safe from any thread; ReloadSiteValues
+// must not run while another thread uses the values.
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace quorvane {
+
+struct SiteValues {
+  // Three dotted octets and a trailing dot; the relay targets are prefix + "1" to "3".
+  std::string relay_lan_prefix = "192.168.0.";
+  std::string address_page_url = "http://www.quorvane.com/ip.htm";
+  std::string owner_page_url = "http://www.quorvane.net/getowner.htm";
+  std::array<std::string, 3> target_host_names = {"QRVSRV1", "QRVSRV2", "QRVSRV3"};
+};
+
+// Strings are Windows-1252. The reference stays valid for the life of the process.
+const SiteValues& Site();
+
+// Reads "site.toml" again (tests write one into their own program folder).
+void ReloadSiteValues();
+
+}  // namespace quorvane

@@ -1,0 +1,69 @@
+// A hermetic settings environment per test: a temporary program folder holding
+// a site.toml with the loopback relay prefix, and a settings file in that folder
+// named by QUORVANE_SETTINGS. Single-threaded set-up and tear-down.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <toml++/toml.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "settings/settings_backend.h"
+#include "settings/site.h"
+#include "util/program_folder.h"
+
+namespace quorvane::testing {
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quorvane-settings-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    SetProgramFolder(folder_ + "/");
+    WriteText(folder_ + "/site.toml", "relay_lan_prefix = \"127.0.0.\"\n");
+    ReloadSiteValues();
+    settings_path_ = folder_ + "/settings.toml";
+    ::setenv("QUORVANE_SETTINGS", settings_path_.c_str(), 1);
+    InstallSettingsBackend(nullptr);
+  }
+
+  void TearDown() override {
+    ::unsetenv("QUORVANE_SETTINGS");
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+  static void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    ASSERT_TRUE(out.good()) << path;
+  }
+
+  static std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  // The settings file as a TOML table; fails the test when it does not parse.
+  toml::table ParsedFile() const {
+    try {
+      return toml::parse(ReadText(settings_path_));
+    } catch (const toml::parse_error& error) {
+      ADD_FAILURE() << "settings file does not parse: " << error.description();
+      return {};
+    }
+  }
+
+  std::string folder_;
+  std::string settings_path_;
+};
+
+}  // namespace quorvane::testing

@@ -1,0 +1,252 @@
+// The numbered settings over the real settings file: the read and write rules,
+// the language rule and the connection settings with their defaults.
+#include "settings/settings.h"
+
+#include "settings_fixture.h"
+#include "util/codec.h"
+
+namespace quorvane::testing {
+namespace {
+
+using namespace quorvane::literals;
+using SettingsRulesTest = SettingsTest;
+
+TEST_F(SettingsRulesTest, FreshMachineFirstLoadWritesEveryDefault) {
+  ConnectionSettings target;
+  LoadConnectionSettings(target);
+
+  EXPECT_EQ(target.host, "127.0.0.2");
+  EXPECT_EQ(target.server_port, 709);
+  EXPECT_EQ(target.install_port, 700);
+  EXPECT_EQ(target.proxy_version, 1);
+  EXPECT_EQ(target.proxy_authentication, 0);
+  EXPECT_EQ(target.proxy_port, 1080);
+  EXPECT_EQ(target.proxy_address, "127.0.0.1");
+  EXPECT_EQ(target.proxy_user_id, "");
+  EXPECT_EQ(target.proxy_password, "");
+
+  // Stored with the setting's own type, under [Server].
+  const toml::table file = ParsedFile();
+  EXPECT_EQ(file["Server"]["HOST"].value<std::string>(), "127.0.0.2");
+  EXPECT_EQ(file["Server"]["PORT"].value<std::int64_t>(), 709);
+  EXPECT_EQ(file["Server"]["PORTINST"].value<std::int64_t>(), 700);
+  EXPECT_EQ(file["Server"]["PROXYTYPE"].value<std::int64_t>(), 1);
+  EXPECT_EQ(file["Server"]["PROXYAUTH"].value<std::int64_t>(), 0);
+  EXPECT_EQ(file["Server"]["PROXYPORT"].value<std::int64_t>(), 1080);
+  EXPECT_EQ(file["Server"]["PROXYIP"].value<std::string>(), "127.0.0.1");
+  EXPECT_EQ(file["Server"]["PROXYUSRID"].value<std::string>(), "");
+  EXPECT_EQ(file["Server"]["PROXYUSRPW"].value<std::string>(), "");
+}
+
+TEST_F(SettingsRulesTest, LoadKeepsStoredValues) {
+  WriteSetting(kSettingHost, std::string("127.0.0.9"));
+  WriteSetting(kSettingServerPort, 1709);
+  WriteSetting(kSettingInstallPort, 1700);
+  WriteSetting(kSettingProxyType, 4);
+  WriteSetting(kSettingProxyAuthentication, 2);
+  WriteSetting(kSettingProxyPort, 9050);
+  WriteSetting(kSettingProxyAddress, std::string("127.0.0.5"));
+  WriteSetting(kSettingProxyUserId, std::string("user"));
+  WriteSetting(kSettingProxyPassword, std::string("secret"));
+  const std::string before = ReadText(settings_path_);
+
+  ConnectionSettings target;
+  LoadConnectionSettings(target);
+
+  EXPECT_EQ(target.host, "127.0.0.9");
+  EXPECT_EQ(target.server_port, 1709);
+  EXPECT_EQ(target.install_port, 1700);
+  EXPECT_EQ(target.proxy_version, 4);
+  EXPECT_EQ(target.proxy_authentication, 2);
+  EXPECT_EQ(target.proxy_port, 9050);
+  EXPECT_EQ(target.proxy_address, "127.0.0.5");
+  EXPECT_EQ(target.proxy_user_id, "user");
+  EXPECT_EQ(target.proxy_password, "secret");
+  EXPECT_EQ(ReadText(settings_path_), before);
+}
+
+TEST_F(SettingsRulesTest, WrongTypeReadsEmptyAndNextLoadStoresTheDefault) {
+  WriteText(settings_path_, "[Server]\nPORT = \"8000\"\nHOST = 5\nPROXYPORT = 1.5\n");
+  EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(0));
+  EXPECT_EQ(ReadSetting(kSettingHost), SettingValue(std::string()));
+  EXPECT_EQ(ReadSetting(kSettingProxyPort), SettingValue(0));
+
+  ConnectionSettings target;
+  LoadConnectionSettings(target);
+  EXPECT_EQ(target.server_port, 709);
+  EXPECT_EQ(target.host, "127.0.0.2");
+  EXPECT_EQ(target.proxy_port, 1080);
+  const toml::table file = ParsedFile();
+  EXPECT_EQ(file["Server"]["PORT"].value<std::int64_t>(), 709);
+  EXPECT_EQ(file["Server"]["HOST"].value<std::string>(), "127.0.0.2");
+}
+
+TEST_F(SettingsRulesTest, ZeroAndTruncatedValuesAreReplacedByDefaults) {
+  WriteSetting(kSettingServerPort, 0);
+  // 256 and 512 do not fit the one-byte proxy fields: their low bytes are 0.
+  WriteSetting(kSettingProxyType, 256);
+  WriteSetting(kSettingProxyAuthentication, 512);
+  ConnectionSettings target;
+  LoadConnectionSettings(target);
+  EXPECT_EQ(target.server_port, 709);
+  EXPECT_EQ(target.proxy_version, 1);
+  EXPECT_EQ(target.proxy_authentication, 0);
+  EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(709));
+  EXPECT_EQ(ReadSetting(kSettingProxyType), SettingValue(1));
+  EXPECT_EQ(ReadSetting(kSettingProxyAuthentication), SettingValue(0));
+
+  WriteSetting(kSettingProxyType, 0x104);  // low byte 4: kept as it is stored
+  LoadConnectionSettings(target);
+  EXPECT_EQ(target.proxy_version, 4);
+  EXPECT_EQ(ReadSetting(kSettingProxyType), SettingValue(0x104));
+}
+
+TEST_F(SettingsRulesTest, LanguageRuleReadsTheSettingEveryTime) {
+  EXPECT_EQ(CurrentLanguage(), kLanguageEnglish);  // missing
+  WriteSetting(kSettingLanguage, kLanguageFrench);
+  EXPECT_EQ(CurrentLanguage(), kLanguageFrench);
+  EXPECT_FALSE(IsEnglish());
+  WriteSetting(kSettingLanguage, 7);  // German: not French, so English
+  EXPECT_EQ(CurrentLanguage(), kLanguageEnglish);
+  EXPECT_TRUE(IsEnglish());
+  // A change made behind the program's back is seen at once.
+  WriteText(settings_path_, "[Language]\nID = 12\n");
+  EXPECT_FALSE(IsEnglish());
+}
+
+TEST_F(SettingsRulesTest, ReadCreatesTheMissingTableButNoValue) {
+  WriteText(settings_path_, "[Server]\nPORT = 709\n");
+  EXPECT_EQ(ReadSetting(13), SettingValue(0));
+  EXPECT_EQ(ReadSetting(1), SettingValue(std::string()));
+
+  const toml::table file = ParsedFile();
+  ASSERT_NE(file["ClientListen"].as_table(), nullptr);
+  EXPECT_TRUE(file["ClientListen"].as_table()->empty());
+  ASSERT_NE(file["SQL"].as_table(), nullptr);
+  EXPECT_TRUE(file["SQL"].as_table()->empty());
+  EXPECT_EQ(file["Server"]["PORT"].value<std::int64_t>(), 709);
+}
+
+TEST_F(SettingsRulesTest, ReadOnAFreshMachineCreatesTheFileWithTheTable) {
+  EXPECT_EQ(ReadSetting(16), SettingValue(0));
+  const toml::table file = ParsedFile();
+  ASSERT_NE(file["Protocol"].as_table(), nullptr);
+  EXPECT_TRUE(file["Protocol"].as_table()->empty());
+}
+
+TEST_F(SettingsRulesTest, SharedValueNameIdIsKeptApartBySubKey) {
+  WriteSetting(0, 42);
+  WriteSetting(kSettingLanguage, kLanguageFrench);
+  EXPECT_EQ(ReadSetting(0), SettingValue(42));
+  EXPECT_EQ(ReadSetting(kSettingLanguage), SettingValue(kLanguageFrench));
+  const toml::table file = ParsedFile();
+  EXPECT_EQ(file["Server"]["ID"].value<std::int64_t>(), 42);
+  EXPECT_EQ(file["Language"]["ID"].value<std::int64_t>(), 12);
+}
+
+TEST_F(SettingsRulesTest, WriteConvertsToTheSettingsType) {
+  WriteSetting(kSettingHost, 123);
+  EXPECT_EQ(ReadSetting(kSettingHost), SettingValue(std::string("123")));
+  WriteSetting(kSettingProxyUserId, -45);
+  EXPECT_EQ(ReadSetting(kSettingProxyUserId), SettingValue(std::string("-45")));
+
+  const struct {
+    const char* text;
+    std::int32_t stored;
+  } cases[] = {{"8080", 8080},    {"-12", -12}, {"2147483647", 2147483647},
+               {"2147483648", 0}, {"80x", 0},   {"", 0},
+               {" 80", 0},        {"0x50", 0},  {"-2147483648", INT32_MIN}};
+  for (const auto& c : cases) {
+    WriteSetting(kSettingServerPort, 1);
+    WriteSetting(kSettingServerPort, std::string(c.text));
+    EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(c.stored)) << '"' << c.text << '"';
+  }
+  EXPECT_EQ(ParsedFile()["Server"]["HOST"].value<std::string>(), "123");
+}
+
+TEST_F(SettingsRulesTest, NumbersOutsideTheTable) {
+  WriteSetting(128 + kSettingServerPort, 77);  // only the low 7 bits count
+  EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(77));
+  WriteSetting(-128 + kSettingInstallPort, 78);
+  EXPECT_EQ(ReadSetting(kSettingInstallPort), SettingValue(78));
+
+  const std::string before = ReadText(settings_path_);
+  WriteSetting(19, 1);
+  WriteSetting(127, std::string("x"));
+  EXPECT_EQ(ReadText(settings_path_), before);
+  EXPECT_EQ(ReadSetting(19), SettingValue(0));
+  EXPECT_EQ(ReadSetting(-1), SettingValue(0));
+  EXPECT_EQ(FindSetting(kSettingCount), nullptr);
+}
+
+TEST_F(SettingsRulesTest, MissingValuesReadWithTheSettingsType) {
+  for (int number = 0; number < kSettingCount; ++number) {
+    const SettingValue value = ReadSetting(number);
+    if (FindSetting(number)->type == SettingType::kInteger) {
+      EXPECT_EQ(value, SettingValue(0)) << number;
+    } else {
+      EXPECT_EQ(value, SettingValue(std::string())) << number;
+    }
+  }
+}
+
+TEST_F(SettingsRulesTest, TypedReadsConvertAcrossTypes) {
+  WriteSetting(kSettingHost, std::string("715"));
+  WriteSetting(kSettingServerPort, 709);
+  EXPECT_EQ(ReadIntSetting(kSettingHost), 715);
+  EXPECT_EQ(ReadStringSetting(kSettingServerPort), "709");
+  EXPECT_EQ(ReadIntSetting(kSettingServerPort), 709);
+  EXPECT_EQ(ReadStringSetting(kSettingHost), "715");
+}
+
+TEST_F(SettingsRulesTest, IntegersOutside32BitsReadAsZero) {
+  WriteText(settings_path_, "[Server]\nPORT = 4294967297\nPORTINST = -2147483649\nID = true\n");
+  EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(0));
+  EXPECT_EQ(ReadSetting(kSettingInstallPort), SettingValue(0));
+  EXPECT_EQ(ReadSetting(0), SettingValue(0));
+}
+
+TEST_F(SettingsRulesTest, AccentsAreWindows1252InMemoryAndUtf8InTheFile) {
+  const std::string password = "Numéro secret €ü"_w;
+  ASSERT_EQ(password.size(), 16u);  // one byte per character
+  WriteSetting(kSettingProxyPassword, password);
+  EXPECT_EQ(ReadSetting(kSettingProxyPassword), SettingValue(password));
+  EXPECT_NE(ReadText(settings_path_).find("Numéro secret €ü"), std::string::npos);
+
+  // A value typed into the file by hand, in UTF-8, reads as Windows-1252.
+  WriteText(settings_path_, "[Server]\nPROXYUSRID = \"Hélène\"\n");
+  EXPECT_EQ(ReadStringSetting(kSettingProxyUserId), "Hélène"_w);
+}
+
+TEST_F(SettingsRulesTest, EveryByteValueSurvivesTheFile) {
+  std::string all;
+  for (int byte = 1; byte < 256; ++byte)
+    all.push_back(static_cast<char>(byte));
+  const std::string quoting = "'''\"\"\"\\\\\n\r\t'\"";
+  WriteSetting(kSettingProxyPassword, all);
+  WriteSetting(kSettingProxyUserId, quoting);
+  EXPECT_EQ(ReadStringSetting(kSettingProxyPassword), all);
+  EXPECT_EQ(ReadStringSetting(kSettingProxyUserId), quoting);
+}
+
+TEST_F(SettingsRulesTest, WritesKeepUnrelatedContent) {
+  WriteText(settings_path_,
+            "top = \"level\"\n[Other]\nname = \"kept\"\n[Server]\nCUSTOM = [1, 2]\n");
+  WriteSetting(kSettingServerPort, 709);
+  const toml::table file = ParsedFile();
+  EXPECT_EQ(file["top"].value<std::string>(), "level");
+  EXPECT_EQ(file["Other"]["name"].value<std::string>(), "kept");
+  EXPECT_EQ(file["Server"]["CUSTOM"][1].value<std::int64_t>(), 2);
+  EXPECT_EQ(file["Server"]["PORT"].value<std::int64_t>(), 709);
+}
+
+TEST_F(SettingsRulesTest, PlainValueWhereATableBelongsIsReplacedOnWrite) {
+  WriteText(settings_path_, "Server = 3\n");
+  EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(0));
+  EXPECT_EQ(ParsedFile()["Server"].value<std::int64_t>(), 3);  // a read leaves it
+  WriteSetting(kSettingServerPort, 709);
+  EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(709));
+}
+
+}  // namespace
+}  // namespace quorvane::testing
