@@ -1,0 +1,120 @@
+// The binary object stream: ObjectWriter writes an object's published properties
+// (base class first) as tagged values, ObjectReader recreates an object through
+// the class registry or reads into an existing one. TBinStream holds one object
+// stream in memory. The format is described in model/stream_format.h. Readers and
+// writers are single-use and not shared between threads; the caller holds the
+// object's lock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "model/stream_format.h"
+
+namespace quorvane {
+
+class TPersistent;
+class TZelObject;
+struct PropertyInfo;
+
+class ObjectWriter {
+ public:
+  explicit ObjectWriter(std::string& out) : out_(out) {}
+
+  // Signature, class name, object name, properties, end of list, no children.
+  void WriteRootObject(const TZelObject& object);
+  // The published properties of instance (and its extra properties), each name
+  // prefixed with prefix.
+  void WriteProperties(const TPersistent& instance, const std::string& prefix);
+
+  void WriteValueType(ValueType type) { out_ += static_cast<char>(type); }
+  void WriteShortText(std::string_view text);  // cut to 255 characters
+  void WritePropertyName(std::string_view prefix, std::string_view name);
+  void WriteInteger(std::int64_t value);    // smallest of Int8, Int16, Int32 (Int64 beyond)
+  void WriteString(std::string_view text);  // ShortText below 256 characters, else LongText
+  void WriteIdent(std::string_view ident);
+  void WriteBinary(std::string_view bytes);
+  void WriteExtended(double value);
+  void WriteListEnd() { out_ += '\0'; }
+  void WriteRaw(std::string_view bytes) { out_.append(bytes); }
+
+ private:
+  void WriteProperty(const TPersistent& instance, const PropertyInfo& info,
+                     const std::string& prefix);
+  void WriteLittleEndian(std::uint64_t value, int size);
+
+  std::string& out_;
+};
+
+class ObjectReader {
+ public:
+  explicit ObjectReader(std::string_view bytes) : bytes_(bytes) {}
+
+  // A new object of the class named in the stream (EReadError on failure).
+  std::unique_ptr<TZelObject> ReadRootObject();
+  // The stream's name and properties into an existing object; the class name in
+  // the stream is read and ignored. Properties absent from the stream keep their
+  // values.
+  void ReadRootInto(TZelObject& target);
+
+  std::size_t Position() const { return pos_; }
+
+  // Value readers for extra properties; each raises EReadError on a wrong kind.
+  ValueType ReadValueType();
+  ValueType PeekValueType() const;
+  std::string ReadShortText();
+  std::string ReadStringValue();
+  std::string ReadBinaryValue();
+  void ReadListStart();
+  bool AtListEnd() const;  // the next byte is end-of-list
+  void ReadListEnd();
+
+ private:
+  void ReadSignature();
+  void ReadPrefix();
+  void ReadObjectBody(TZelObject& target);
+  void ReadProperties(TPersistent& instance);
+  void ReadProperty(TPersistent& instance);
+  void ReadPropertyValue(TPersistent& instance, const PropertyInfo& info);
+  void ReadCollection(TPersistent& collection);
+  void SkipChildObjects();
+  std::int64_t ReadIntegerValue(ValueType type);
+  std::string ReadIdentValue(ValueType type);
+  double ReadFloatValue(ValueType type);
+  std::string_view Take(std::size_t count);
+  std::uint64_t ReadLittleEndian(int size);
+  void Enter();
+  void Leave() { --depth_; }
+
+  std::string_view bytes_;
+  std::size_t pos_ = 0;
+  int depth_ = 0;
+};
+
+// An in-memory stream holding one object stream.
+class TBinStream {
+ public:
+  void WriteObject(const TZelObject& object);
+  std::unique_ptr<TZelObject> ReadObject() const;
+  void ReadObjectInto(TZelObject& target) const;
+
+  std::string& Bytes() { return bytes_; }
+  const std::string& Bytes() const { return bytes_; }
+  std::size_t Size() const { return bytes_.size(); }
+  void Clear() { bytes_.clear(); }
+
+ private:
+  std::string bytes_;
+};
+
+// Shorthands for one object stream.
+std::string ObjectToStream(const TZelObject& object);
+std::unique_ptr<TZelObject> ObjectFromStream(std::string_view bytes);
+
+// 80-bit extended <-> double, without relying on long double's layout.
+void DoubleToExtended(double value, unsigned char out[10]);
+double ExtendedToDouble(const unsigned char in[10]);
+
+}  // namespace quorvane

@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "model/class_registry.h"
+#include "model/object_stream.h"
+#include "model/stream_errors.h"
+#include "model/zel_object.h"
+#include "model_test_support.h"
+
+namespace quorvane {
+namespace {
+
+using test::Bytes;
+
+class ObjectStreamTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::RegisterModelTestClasses(); }
+};
+
+TEST_F(ObjectStreamTest, DefaultObjectIsWrittenByteForByte) {
+  TZelObject object;
+  object.SetName("A");
+  const std::string expected =
+      Bytes("TPF0") + Bytes("\x0ATZelObject") +
+      Bytes(
+          "\x01"
+          "A") +
+      Bytes("\x08xSMERXID") + Bytes("\x06\x26{00000000-0000-0000-0000-000000000000}") +
+      Bytes("\x09ZelNumber") + Bytes("\x02\x00", 2) + Bytes("\x0EZelConnexionID") +
+      Bytes("\x02\xFF") + Bytes("\x00\x00", 2);
+  EXPECT_EQ(ObjectToStream(object), expected);
+}
+
+TEST_F(ObjectStreamTest, IntegersUseTheSmallestWidth) {
+  auto integer_bytes = [](std::int64_t value) {
+    std::string out;
+    ObjectWriter(out).WriteInteger(value);
+    return out;
+  };
+  EXPECT_EQ(integer_bytes(127), Bytes("\x02\x7F"));
+  EXPECT_EQ(integer_bytes(128), Bytes("\x03\x80\x00", 3));
+  EXPECT_EQ(integer_bytes(-32769), Bytes("\x04\xFF\x7F\xFF\xFF"));
+  EXPECT_EQ(integer_bytes(-128), Bytes("\x02\x80"));
+  EXPECT_EQ(integer_bytes(32767), Bytes("\x03\xFF\x7F"));
+}
+
+TEST_F(ObjectStreamTest, StringsSwitchToLongTextAt256) {
+  std::string out;
+  ObjectWriter writer(out);
+  writer.WriteString(std::string(255, 'a'));
+  ASSERT_EQ(out.size(), 2u + 255u);
+  EXPECT_EQ(static_cast<unsigned char>(out[0]), 6);
+  EXPECT_EQ(static_cast<unsigned char>(out[1]), 255);
+  out.clear();
+  writer.WriteString(std::string(256, 'a'));
+  ASSERT_EQ(out.size(), 5u + 256u);
+  EXPECT_EQ(out.substr(0, 5), Bytes("\x0C\x00\x01\x00\x00", 5));
+}
+
+TEST_F(ObjectStreamTest, StringListIsWrittenAsStrings) {
+  TZelObject object;
+  object.SetName("A");
+  object.ZelUsersToID().Add("x");
+  const std::string stream = ObjectToStream(object);
+  const std::string expected = Bytes("\x14ZelUsersToID.Strings") + Bytes("\x01\x06\x01x\x00", 5);
+  EXPECT_NE(stream.find(expected), std::string::npos);
+}
+
+TEST_F(ObjectStreamTest, RoutingPropertiesStayOffFilesButTravelOnTheWire) {
+  test::RoutingProbe probe;
+  probe.object.SetZelNumber(5);
+  probe.object.SetWhoTo("{10000000-0000-0000-1000-000000000005}");
+  EXPECT_NE(ObjectToStream(probe.object).find("ZelNumber"), std::string::npos);
+  const std::string file_form = probe.FileForm();
+  EXPECT_EQ(file_form.find("ZelNumber"), std::string::npos);
+  EXPECT_EQ(file_form.find("ZelTypeZelEventWhoTo"), std::string::npos);
+  EXPECT_EQ(file_form.find("ZelConnexionID"), std::string::npos);
+}
+
+TEST_F(ObjectStreamTest, RoundTripKeepsIdentifierNameAndProperties) {
+  TZelObject object;
+  object.SetName("Source");
+  object.EnsureId();
+  object.SetTag(70000);
+  object.Param().AddParam(" mode ", "Update");
+  object.SetZelConnexionID(3);
+  const std::string stream = ObjectToStream(object);
+  auto copy = ObjectFromStream(stream);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->Name(), "Source");
+  EXPECT_EQ(copy->GetId(), object.GetId());
+  EXPECT_EQ(copy->Tag(), 70000);
+  EXPECT_EQ(copy->Param().Lines(), std::vector<std::string>{"MODE=Update"});
+  EXPECT_EQ(copy->ZelConnexionID(), 3);
+  EXPECT_EQ(ObjectToStream(*copy), stream);
+}
+
+TEST_F(ObjectStreamTest, ReaderErrorsCarryTheirMessages) {
+  auto message_of = [](const std::string& bytes) -> std::string {
+    try {
+      ObjectFromStream(bytes);
+    } catch (const EReadError& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  EXPECT_EQ(message_of("TPF1"), kStreamFormatError);
+  EXPECT_EQ(message_of(Bytes("TPF0\x04TFoo")), ClassNotFoundMessage("TFoo"));
+  EXPECT_EQ(message_of(Bytes("TPF0\x0ATZelObject\x01"
+                             "A\x03Xyz\x02\x01\x00\x00",
+                             24)),
+            kPropertyNotFound);
+  EXPECT_EQ(message_of(Bytes("TPF0\x0ATZelObject\x01"
+                             "A\x03Tag\x06\x01x\x00\x00",
+                             25)),
+            kInvalidPropertyValue);
+  EXPECT_EQ(message_of(Bytes("TPF0\x0ATZelObject\x01"
+                             "A\x03Tag\x03\x01",
+                             22)),
+            kStreamReadError);
+}
+
+TEST_F(ObjectStreamTest, EveryTruncationIsAReadErrorNotACrash) {
+  TZelObject object;
+  object.SetName("Cut");
+  object.ZelUsersToID().Add("line");
+  object.Param().AddParam("a", "b");
+  const std::string stream = ObjectToStream(object);
+  for (std::size_t size = 0; size < stream.size(); ++size)
+    EXPECT_THROW(ObjectFromStream(stream.substr(0, size)), EReadError) << "size " << size;
+}
+
+TEST_F(ObjectStreamTest, MalformedIdentifierBecomesAReadError) {
+  const std::string bad_id = "{0000000G-0000-0000-0000-000000000000}";
+  const std::string stream = Bytes(
+                                 "TPF0\x0ATZelObject\x01"
+                                 "A\x08xSMERXID\x06\x26",
+                                 26) +
+                             bad_id + Bytes("\x00\x00", 2);
+  EXPECT_THROW(ObjectFromStream(stream), EReadError);
+}
+
+TEST_F(ObjectStreamTest, ExtendedConversionKeepsDoubles) {
+  for (double value : {1.0, -2.5, 0.1, 1e300, -1e-300, 4.9e-324, 123456789.125}) {
+    unsigned char bytes[10];
+    DoubleToExtended(value, bytes);
+    EXPECT_EQ(ExtendedToDouble(bytes), value);
+  }
+  unsigned char one[10];
+  DoubleToExtended(1.0, one);
+  const unsigned char expected[10] = {0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x3F};
+  EXPECT_EQ(std::memcmp(one, expected, 10), 0);
+}
+
+}  // namespace
+}  // namespace quorvane
