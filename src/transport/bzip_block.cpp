@@ -1,0 +1,211 @@
+#include "transport/bzip_block.h"
+
+#include <bzlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace quorvane {
+namespace {
+
+constexpr std::size_t kGrowthQuantum = 256;
+constexpr int kVerbosity = 0;
+constexpr int kWorkFactor = 0;
+constexpr int kFastAlgorithm = 0;  // the small-memory decoder is far slower
+
+std::string CodeMessage(int code) {
+  return "error " + std::to_string(code);
+}
+
+std::size_t RoundUp(std::size_t n, std::size_t quantum) {
+  return (n + quantum - 1) / quantum * quantum;
+}
+
+// The library's allocations go through here so that count x size cannot wrap.
+void* BlockAlloc(void*, int count, int size) {
+  if (count < 0 || size < 0) return nullptr;
+  const auto total = static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(size);
+  if (total > std::numeric_limits<std::size_t>::max() / 2) return nullptr;
+  return ::operator new(static_cast<std::size_t>(total), std::nothrow);
+}
+
+void BlockFree(void*, void* address) {
+  ::operator delete(address);
+}
+
+void AppendLength(ByteBlock& block, std::uint32_t length) {
+  for (int i = 0; i < 4; ++i)
+    block.push_back(static_cast<char>(length >> (8 * i)));
+}
+
+std::int32_t ReadLength(const std::uint8_t* p) {
+  const std::uint32_t v = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+                          static_cast<std::uint32_t>(p[2]) << 16 |
+                          static_cast<std::uint32_t>(p[3]) << 24;
+  return static_cast<std::int32_t>(v);
+}
+
+// One decompression stream, ended on every path.
+class Decoder {
+ public:
+  Decoder() {
+    stream_.bzalloc = BlockAlloc;
+    stream_.bzfree = BlockFree;
+    const int rc = BZ2_bzDecompressInit(&stream_, kVerbosity, kFastAlgorithm);
+    if (rc != BZ_OK) throw EBZDecompressionError(rc);
+  }
+  ~Decoder() { BZ2_bzDecompressEnd(&stream_); }
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+
+  bz_stream& stream() { return stream_; }
+
+ private:
+  bz_stream stream_{};
+};
+
+enum class Outcome { kEnded, kOutputFull, kInputUsedUp };
+
+// Runs the decoder into out[offset, out.size()). bzip2 counts in unsigned int, so
+// each call gets at most 1 GiB of input and of output room.
+Outcome Pump(Decoder& decoder, const std::uint8_t*& in, std::size_t& in_left, ByteBlock& out,
+             std::size_t& produced) {
+  constexpr std::size_t kSlice = std::size_t{1} << 30;
+  bz_stream& s = decoder.stream();
+  for (;;) {
+    const std::size_t room = out.size() - produced;
+    if (room == 0) return Outcome::kOutputFull;
+    const unsigned in_now = static_cast<unsigned>(std::min(in_left, kSlice));
+    const unsigned out_now = static_cast<unsigned>(std::min(room, kSlice));
+    s.next_in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(in));
+    s.avail_in = in_now;
+    s.next_out = out.data() + produced;
+    s.avail_out = out_now;
+    const int rc = BZ2_bzDecompress(&s);
+    const std::size_t used = in_now - s.avail_in;
+    const std::size_t made = out_now - s.avail_out;
+    in += used;
+    in_left -= used;
+    produced += made;
+    if (rc < 0) throw EBZDecompressionError(rc);
+    if (rc == BZ_STREAM_END) return Outcome::kEnded;
+    // With room left and no input, the library waits for bytes that will never come:
+    // the stream was cut short.
+    if (s.avail_out > 0 && in_left == 0) return Outcome::kInputUsedUp;
+    if (used == 0 && made == 0 && s.avail_out > 0) return Outcome::kInputUsedUp;
+  }
+}
+
+// True when bytes[0, m) is one complete bzip2 stream that decodes to exactly m bytes.
+bool IsStreamOfLength(const std::uint8_t* bytes, std::size_t m, ByteBlock& out) {
+  try {
+    Decoder decoder;
+    // One spare byte tells "exactly m" from "more than m".
+    out.assign(m + 1, 0);
+    const std::uint8_t* in = bytes;
+    std::size_t in_left = m;
+    std::size_t produced = 0;
+    const Outcome outcome = Pump(decoder, in, in_left, out, produced);
+    if (outcome != Outcome::kEnded || produced != m || in_left != 0) return false;
+    out.resize(m);
+    return true;
+  } catch (const EBZDecompressionError&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+EBZCompressionError::EBZCompressionError(int code) : EBZip2Error(CodeMessage(code)) {}
+
+EBZDecompressionError::EBZDecompressionError(int code) : EBZip2Error(CodeMessage(code)) {}
+
+ByteBlock CompressBlock(const void* bytes, std::size_t n, int level) {
+  if (n > static_cast<std::size_t>(kMaxBlockOutput)) throw EBZCompressionError(BZ_PARAM_ERROR);
+  const auto* in = static_cast<const std::uint8_t*>(bytes);
+  ByteBlock block;
+  if (level <= 0) {
+    block.reserve(n + 4);
+    if (n > 0) block.assign(reinterpret_cast<const char*>(in), n);
+    AppendLength(block, static_cast<std::uint32_t>(n));
+    return block;
+  }
+  bz_stream s{};
+  s.bzalloc = BlockAlloc;
+  s.bzfree = BlockFree;
+  int rc = BZ2_bzCompressInit(&s, level, kVerbosity, kWorkFactor);
+  if (rc != BZ_OK) throw EBZCompressionError(rc);
+  block.resize(RoundUp(n + n / 10 + 12, kGrowthQuantum));
+  s.next_in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(in));
+  s.avail_in = static_cast<unsigned>(n);
+  std::size_t produced = 0;
+  for (;;) {
+    s.next_out = block.data() + produced;
+    s.avail_out = static_cast<unsigned>(block.size() - produced);
+    const unsigned before = s.avail_out;
+    rc = BZ2_bzCompress(&s, BZ_FINISH);
+    produced += before - s.avail_out;
+    if (rc < 0) {
+      BZ2_bzCompressEnd(&s);
+      throw EBZCompressionError(rc);
+    }
+    if (rc == BZ_STREAM_END) break;
+    block.resize(block.size() + kGrowthQuantum);
+  }
+  rc = BZ2_bzCompressEnd(&s);
+  if (rc < 0) throw EBZCompressionError(rc);
+  block.resize(produced);
+  AppendLength(block, static_cast<std::uint32_t>(n));
+  return block;
+}
+
+ByteBlock DecompressBlock(const void* bytes, std::size_t n, std::int64_t max_output) {
+  const auto* in = static_cast<const std::uint8_t*>(bytes);
+  if (n < 4) throw EBZDecompressionError(kBlockTooShort);
+  if (in[0] != 'B' || in[1] != 'Z') return ByteBlock(reinterpret_cast<const char*>(in), n);
+
+  const std::int32_t stored = ReadLength(in + n - 4);
+  const std::size_t m = n - 4;
+  if (max_output > kMaxBlockOutput) max_output = kMaxBlockOutput;
+
+  ByteBlock out;
+  if (stored >= 0 && static_cast<std::size_t>(stored) == m) {
+    // A stored block and a real stream that happens to shrink to exactly its own
+    // length look alike; only the stream decodes cleanly to that length.
+    if (IsStreamOfLength(in, m, out)) return out;
+    return ByteBlock(reinterpret_cast<const char*>(in), m);
+  }
+
+  std::int64_t estimate = stored;
+  if (estimate < 0) estimate = 50'000'001;
+  if (estimate > 50'000'000 && m < 500'000) estimate = static_cast<std::int64_t>(m) * 100;
+  if (estimate > 50'000'000) estimate = 50'000'000;
+  const std::size_t step = std::max(RoundUp(m, kGrowthQuantum), kGrowthQuantum);
+  if (estimate == 0) estimate = static_cast<std::int64_t>(step);
+  // One byte beyond the limit tells "exactly at the limit" from "above it".
+  if (estimate > max_output) estimate = max_output + 1;
+
+  Decoder decoder;
+  out.resize(static_cast<std::size_t>(estimate));
+  const std::uint8_t* cursor = in;
+  std::size_t in_left = m;
+  std::size_t produced = 0;
+  for (;;) {
+    const Outcome outcome = Pump(decoder, cursor, in_left, out, produced);
+    if (outcome == Outcome::kEnded) break;
+    if (outcome == Outcome::kInputUsedUp) throw EBZDecompressionError(kBlockTruncated);
+    if (static_cast<std::int64_t>(produced) > max_output)
+      throw EBZDecompressionError(kBlockTooLarge);
+    const std::int64_t grown =
+        std::min<std::int64_t>(static_cast<std::int64_t>(out.size() + step), max_output + 1);
+    out.resize(static_cast<std::size_t>(grown));
+  }
+  if (static_cast<std::int64_t>(produced) > max_output) throw EBZDecompressionError(kBlockTooLarge);
+  out.resize(produced);
+  if (out.capacity() - produced > produced / 8 + kGrowthQuantum) out.shrink_to_fit();
+  return out;
+}
+
+}  // namespace quorvane
