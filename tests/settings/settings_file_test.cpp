@@ -217,7 +217,7 @@ TEST_F(SettingsFileTest, TwoProcessesWritingAtOnceLoseNothing) {
 // file lock, not the backend slot, keeps them apart.
 TEST_F(SettingsFileTest, ThreadsWithTheirOwnBackendsLoseNothing) {
   constexpr int kThreads = 4;
-  constexpr int kWrites = 100;
+  constexpr int kWrites = 50;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t] {

@@ -39,20 +39,13 @@ TEST_F(SettingsRulesTest, FreshMachineFirstLoadWritesEveryDefault) {
 }
 
 TEST_F(SettingsRulesTest, LoadKeepsStoredValues) {
-  WriteSetting(kSettingHost, std::string("127.0.0.9"));
-  WriteSetting(kSettingServerPort, 1709);
-  WriteSetting(kSettingInstallPort, 1700);
-  WriteSetting(kSettingProxyType, 4);
-  WriteSetting(kSettingProxyAuthentication, 2);
-  WriteSetting(kSettingProxyPort, 9050);
-  WriteSetting(kSettingProxyAddress, std::string("127.0.0.5"));
-  WriteSetting(kSettingProxyUserId, std::string("user"));
-  WriteSetting(kSettingProxyPassword, std::string("secret"));
+  WriteText(settings_path_,
+            "[Server]\nHOST = \"127.0.0.9\"\nPORT = 1709\nPORTINST = 1700\nPROXYTYPE = 4\n"
+            "PROXYAUTH = 2\nPROXYPORT = 9050\nPROXYIP = \"127.0.0.5\"\nPROXYUSRID = \"user\"\n"
+            "PROXYUSRPW = \"secret\"\n");
   const std::string before = ReadText(settings_path_);
-
   ConnectionSettings target;
   LoadConnectionSettings(target);
-
   EXPECT_EQ(target.host, "127.0.0.9");
   EXPECT_EQ(target.server_port, 1709);
   EXPECT_EQ(target.install_port, 1700);
@@ -62,14 +55,18 @@ TEST_F(SettingsRulesTest, LoadKeepsStoredValues) {
   EXPECT_EQ(target.proxy_address, "127.0.0.5");
   EXPECT_EQ(target.proxy_user_id, "user");
   EXPECT_EQ(target.proxy_password, "secret");
-  EXPECT_EQ(ReadText(settings_path_), before);
+  EXPECT_EQ(ReadText(settings_path_), before);  // nothing written back
 }
 
 TEST_F(SettingsRulesTest, WrongTypeReadsEmptyAndNextLoadStoresTheDefault) {
-  WriteText(settings_path_, "[Server]\nPORT = \"8000\"\nHOST = 5\nPROXYPORT = 1.5\n");
+  WriteText(settings_path_,
+            "[Server]\nPORT = \"8000\"\nHOST = 5\nPROXYPORT = 1.5\nID = true\n"
+            "PORTINST = 4294967297\n");
   EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(0));
   EXPECT_EQ(ReadSetting(kSettingHost), SettingValue(std::string()));
   EXPECT_EQ(ReadSetting(kSettingProxyPort), SettingValue(0));
+  EXPECT_EQ(ReadSetting(0), SettingValue(0));
+  EXPECT_EQ(ReadSetting(kSettingInstallPort), SettingValue(0));  // beyond 32 bits
 
   ConnectionSettings target;
   LoadConnectionSettings(target);
@@ -115,6 +112,8 @@ TEST_F(SettingsRulesTest, LanguageRuleReadsTheSettingEveryTime) {
 }
 
 TEST_F(SettingsRulesTest, ReadCreatesTheMissingTableButNoValue) {
+  EXPECT_EQ(ReadSetting(16), SettingValue(0));  // no file yet
+  ASSERT_NE(ParsedFile()["Protocol"].as_table(), nullptr);
   WriteText(settings_path_, "[Server]\nPORT = 709\n");
   EXPECT_EQ(ReadSetting(13), SettingValue(0));
   EXPECT_EQ(ReadSetting(1), SettingValue(std::string()));
@@ -125,13 +124,6 @@ TEST_F(SettingsRulesTest, ReadCreatesTheMissingTableButNoValue) {
   ASSERT_NE(file["SQL"].as_table(), nullptr);
   EXPECT_TRUE(file["SQL"].as_table()->empty());
   EXPECT_EQ(file["Server"]["PORT"].value<std::int64_t>(), 709);
-}
-
-TEST_F(SettingsRulesTest, ReadOnAFreshMachineCreatesTheFileWithTheTable) {
-  EXPECT_EQ(ReadSetting(16), SettingValue(0));
-  const toml::table file = ParsedFile();
-  ASSERT_NE(file["Protocol"].as_table(), nullptr);
-  EXPECT_TRUE(file["Protocol"].as_table()->empty());
 }
 
 TEST_F(SettingsRulesTest, SharedValueNameIdIsKeptApartBySubKey) {
@@ -162,6 +154,10 @@ TEST_F(SettingsRulesTest, WriteConvertsToTheSettingsType) {
     EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(c.stored)) << '"' << c.text << '"';
   }
   EXPECT_EQ(ParsedFile()["Server"]["HOST"].value<std::string>(), "123");
+
+  // The typed reads convert the same way.
+  EXPECT_EQ(ReadIntSetting(kSettingHost), 123);
+  EXPECT_EQ(ReadStringSetting(kSettingServerPort), "-2147483648");
 }
 
 TEST_F(SettingsRulesTest, NumbersOutsideTheTable) {
@@ -177,33 +173,6 @@ TEST_F(SettingsRulesTest, NumbersOutsideTheTable) {
   EXPECT_EQ(ReadSetting(19), SettingValue(0));
   EXPECT_EQ(ReadSetting(-1), SettingValue(0));
   EXPECT_EQ(FindSetting(kSettingCount), nullptr);
-}
-
-TEST_F(SettingsRulesTest, MissingValuesReadWithTheSettingsType) {
-  for (int number = 0; number < kSettingCount; ++number) {
-    const SettingValue value = ReadSetting(number);
-    if (FindSetting(number)->type == SettingType::kInteger) {
-      EXPECT_EQ(value, SettingValue(0)) << number;
-    } else {
-      EXPECT_EQ(value, SettingValue(std::string())) << number;
-    }
-  }
-}
-
-TEST_F(SettingsRulesTest, TypedReadsConvertAcrossTypes) {
-  WriteSetting(kSettingHost, std::string("715"));
-  WriteSetting(kSettingServerPort, 709);
-  EXPECT_EQ(ReadIntSetting(kSettingHost), 715);
-  EXPECT_EQ(ReadStringSetting(kSettingServerPort), "709");
-  EXPECT_EQ(ReadIntSetting(kSettingServerPort), 709);
-  EXPECT_EQ(ReadStringSetting(kSettingHost), "715");
-}
-
-TEST_F(SettingsRulesTest, IntegersOutside32BitsReadAsZero) {
-  WriteText(settings_path_, "[Server]\nPORT = 4294967297\nPORTINST = -2147483649\nID = true\n");
-  EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(0));
-  EXPECT_EQ(ReadSetting(kSettingInstallPort), SettingValue(0));
-  EXPECT_EQ(ReadSetting(0), SettingValue(0));
 }
 
 TEST_F(SettingsRulesTest, AccentsAreWindows1252InMemoryAndUtf8InTheFile) {
@@ -238,12 +207,12 @@ TEST_F(SettingsRulesTest, WritesKeepUnrelatedContent) {
   EXPECT_EQ(file["Other"]["name"].value<std::string>(), "kept");
   EXPECT_EQ(file["Server"]["CUSTOM"][1].value<std::int64_t>(), 2);
   EXPECT_EQ(file["Server"]["PORT"].value<std::int64_t>(), 709);
-}
 
-TEST_F(SettingsRulesTest, PlainValueWhereATableBelongsIsReplacedOnWrite) {
+  // A plain value where a table belongs cannot hold settings: a read leaves it,
+  // a write puts the table in its place.
   WriteText(settings_path_, "Server = 3\n");
   EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(0));
-  EXPECT_EQ(ParsedFile()["Server"].value<std::int64_t>(), 3);  // a read leaves it
+  EXPECT_EQ(ParsedFile()["Server"].value<std::int64_t>(), 3);
   WriteSetting(kSettingServerPort, 709);
   EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(709));
 }
