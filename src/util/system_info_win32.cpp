@@ -1,9 +1,10 @@
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0501  // getaddrinfo
 #endif
-#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// After winsock2.h, which must come first.
+#include <windows.h>
 
 #include <cstdio>
 
