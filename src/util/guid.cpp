@@ -30,7 +30,14 @@ bool Guid::IsNull() const {
 }
 
 Guid NewGuid() {
-  thread_local std::mt19937_64 engine{std::random_device{}()};
+  // Seeded with 256 bits: one 32-bit seed would make two processes share their
+  // whole identifier sequence once in about 2^16 starts.
+  thread_local std::mt19937_64 engine = [] {
+    std::random_device device;
+    std::seed_seq seed{device(), device(), device(), device(),
+                       device(), device(), device(), device()};
+    return std::mt19937_64(seed);
+  }();
   Guid guid;
   for (std::size_t i = 0; i < 16; i += 8) {
     const std::uint64_t r = engine();

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <list>
 #include <mutex>
+#include <optional>
 
 #include "util/program_folder_backend.h"
 
@@ -47,19 +48,48 @@ void SetProgramFolder(std::string folder) {
   Install(store, std::move(folder));
 }
 
-std::string NativePath(std::string_view name) {
-  const std::string& folder = ProgramFolder();
+namespace {
+
+// The part of `name` below the program folder, or nothing for an absolute path
+// elsewhere. "\DB\x" is below the folder too; its leading separators are dropped
+// so a join does not double them.
+std::optional<std::string_view> BelowFolder(std::string_view name, const std::string& folder) {
   std::string_view relative = name;
-  if (name.starts_with(folder)) {
+  if (name.starts_with(folder))
     relative.remove_prefix(folder.size());
-  } else if (platform::IsAbsolutePath(name)) {
-    return platform::NativeSeparators(name);
-  }
-  // "\DB\x" is still below the program folder; drop the leading separators so the
-  // join does not double them.
+  else if (platform::IsAbsolutePath(name))
+    return std::nullopt;
   while (!relative.empty() && (relative.front() == '\\' || relative.front() == '/'))
     relative.remove_prefix(1);
-  return folder + platform::NativeRelativePath(relative);
+  return relative;
+}
+
+}  // namespace
+
+std::string NativePath(std::string_view name) {
+  const std::string& folder = ProgramFolder();
+  const auto relative = BelowFolder(name, folder);
+  if (!relative) return platform::NativeSeparators(name);
+  return folder + platform::NativeRelativePath(*relative);
+}
+
+bool IsBelowProgramFolder(std::string_view name) {
+  const auto relative = BelowFolder(name, ProgramFolder());
+  if (!relative) return false;
+  int depth = 0;
+  std::size_t start = 0;
+  while (start <= relative->size()) {
+    std::size_t end = relative->find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = relative->size();
+    const std::string_view part = relative->substr(start, end - start);
+    if (part == "..") {
+      if (--depth < 0) return false;
+    } else if (!part.empty() && part != ".") {
+      ++depth;
+    }
+    start = end + 1;
+  }
+  return true;
 }
 
 }  // namespace quorvane

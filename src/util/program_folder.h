@@ -23,4 +23,9 @@ void SetProgramFolder(std::string folder);
 // it is. An absolute path elsewhere only gets its separators converted.
 std::string NativePath(std::string_view name);
 
+// Whether `name`, taken as NativePath takes it, stays inside the program folder:
+// no ".." leads above it and it is not an absolute path elsewhere. Names that
+// come from the network are checked with this before anything is written.
+bool IsBelowProgramFolder(std::string_view name);
+
 }  // namespace quorvane

@@ -77,6 +77,21 @@ TEST_F(NativePathTest, AccentedLettersKeepTheirBytes) {
   EXPECT_EQ(NativePath("DB\\\xC9T\xC9"), Folder() + "db/\xC9t\xC9");
 }
 
+TEST_F(NativePathTest, NamesThatClimbOutOfTheFolderAreRecognised) {
+  EXPECT_TRUE(IsBelowProgramFolder("DB\\TRM\\FST"));
+  EXPECT_TRUE(IsBelowProgramFolder(""));
+  EXPECT_TRUE(IsBelowProgramFolder("DB\\..\\upd.exe"));
+  EXPECT_TRUE(IsBelowProgramFolder(".\\DB\\.\\x"));
+  EXPECT_TRUE(IsBelowProgramFolder("DB\\..x\\y"));  // "..x" is a plain name
+  EXPECT_TRUE(IsBelowProgramFolder(Folder() + "DB\\x"));
+  EXPECT_FALSE(IsBelowProgramFolder("..\\x"));
+  EXPECT_FALSE(IsBelowProgramFolder("DB\\..\\..\\x"));
+  EXPECT_FALSE(IsBelowProgramFolder("DB/../../x"));
+  EXPECT_FALSE(IsBelowProgramFolder(".."));
+  EXPECT_FALSE(IsBelowProgramFolder(Folder() + "..\\x"));
+  EXPECT_FALSE(IsBelowProgramFolder("/etc/passwd"));
+}
+
 TEST(ProgramFolder, ConcurrentReadersSeeAWholeFolder) {
   SetProgramFolder("/tmp/a-folder/");
   std::vector<std::thread> readers;
