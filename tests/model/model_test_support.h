@@ -7,6 +7,7 @@
 #include "model/class_registry.h"
 #include "model/object_file_store.h"
 #include "model/zel_object.h"
+#include "model/zel_props.h"
 
 namespace quorvane::test {
 
@@ -19,9 +20,8 @@ inline std::string Bytes(const char* data, std::size_t size) {
   return std::string(data, size);
 }
 
-inline void RegisterModelTestClasses() {
-  RegisterClass("TZelObject", &CreateInstance<TZelObject>, 0);
-}
+// Registers TZelObject and TTestCard (idempotent).
+void RegisterModelTestClasses();
 
 // Captures what an object's save to a file would write, through the store seam.
 class RecordingStore : public ObjectFileStore {
@@ -43,5 +43,32 @@ struct RoutingProbe {
   RecordingStore store;
   TZelObject object;
 };
+
+}  // namespace quorvane::test
+
+namespace quorvane::test {
+
+// A small published class covering the property kinds the object base handles.
+class TTestCard : public TZelObject {
+ public:
+  explicit TTestCard(TZelObject* parent = nullptr) : TZelObject(parent, StaticClass()) {
+    DeclareProps();
+  }
+  static const ClassInfo& StaticClass();
+  void DeclareProps() override;
+
+  std::string xsNickName;
+  std::string xsWeb;
+  std::string xsNotes;
+  std::string xsBig;
+  std::int32_t xnSize = 0;
+  std::uint8_t xFlag = 0;
+  double xAmount = 0;
+  std::unique_ptr<TStringList> xLines = std::make_unique<TStringList>();
+};
+
+inline std::unique_ptr<TZelObject> CreateTestCard() {
+  return std::make_unique<TTestCard>();
+}
 
 }  // namespace quorvane::test
