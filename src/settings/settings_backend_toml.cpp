@@ -155,13 +155,8 @@ void ReplaceFile(const std::string& path, const std::string& text) {
     ::unlink(temp.c_str());
     ThrowSystemError("settings: cannot replace", path, error);
   }
-  // Makes the rename itself durable; the new file is in place either way.
-  const std::string folder = std::filesystem::path(path).parent_path().string();
-  const int folder_fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_CLOEXEC);
-  if (folder_fd >= 0) {
-    ::fsync(folder_fd);
-    ::close(folder_fd);
-  }
+  // The folder is not fsynced: after a power cut the rename may be undone,
+  // which leaves the previous whole file, as the registry's lazy flush would.
 }
 
 // An unreadable file is about to be replaced: keep it for the user under
