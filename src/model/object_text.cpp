@@ -275,8 +275,11 @@ class TextRenderer {
         Wide(in_.Take(2 * in_.Unsigned(4)), level);
         break;
       case ValueType::Ident: {
-        const std::string_view ident = in_.ShortText();
+        std::string_view ident = in_.ShortText();
         if (!IsIdentifier(ident)) throw EReadError(kInvalidPropertyValue);
+        // These words read back as their own value types, whatever their case.
+        for (const std::string_view word : {"False", "True", "nil", "Null"})
+          if (SameText(ident, word)) ident = word;
         out_ += ident;
         break;
       }
@@ -404,8 +407,20 @@ class TextRenderer {
     for (std::size_t i = 0; i < units.size(); ++i)
       units[i] = static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[2 * i]) |
                                             static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
-    Text(units.data(), units.size(), level,
-         [](std::uint16_t unit) { return unit < 32 ? -1 : Cp1252ByteOf(unit); });
+    const auto raw_byte = [](std::uint16_t unit) { return unit < 32 ? -1 : Cp1252ByteOf(unit); };
+    if (std::any_of(units.begin(), units.end(),
+                    [&](std::uint16_t unit) { return unit > 255 && raw_byte(unit) < 0; })) {
+      Text(units.data(), units.size(), level, raw_byte);
+      return;
+    }
+    // Nothing needs a code above 255, so the text reads back as Windows-1252
+    // bytes; render those bytes, or a second pass would render them otherwise.
+    std::string narrow;
+    for (const std::uint16_t unit : units) {
+      const int byte = Cp1252ByteOf(unit);
+      narrow += static_cast<char>(byte >= 0 ? byte : unit);
+    }
+    Narrow(narrow, level);
   }
 
   void Binary(std::string_view bytes, int level) {

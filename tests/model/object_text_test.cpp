@@ -245,6 +245,19 @@ TEST(ObjectText, WideTextCarriesCodesAbove255) {
   const std::string text = ObjectBinaryToText(binary);
   EXPECT_EQ(text, "object A: T\n  P = '\x80'#128''''#20013\nend\n");
   EXPECT_EQ(Hex(ObjectTextToBinary(text)), Hex(binary));
+  // A WideText needing no code above 255 is rendered as the bytes it reads back as.
+  const std::string narrow_wide = OneValue()
+                                      .Type(ValueType::WideText)
+                                      .Little(3, 4)
+                                      .Little(0x20AC, 2)
+                                      .Little(0x0080, 2)
+                                      .Little(0, 2)
+                                      .End()
+                                      .End()
+                                      .Build();
+  const std::string narrow_text = ObjectBinaryToText(narrow_wide);
+  EXPECT_EQ(narrow_text, "object A: T\n  P = '\x80\x80'#0\nend\n");
+  EXPECT_EQ(ObjectBinaryToText(ObjectTextToBinary(narrow_text)), narrow_text);
   // Without a code above 255 the string is a Windows-1252 ShortText.
   EXPECT_EQ(ValueBytes("#128'\x80'"), std::string("\x06\x02\x80\x80"));
   EXPECT_EQ(ParserErrorOf("object A: T\n  P = #65536\nend"), "Chaîne incorrecte à la ligne 2"_w);
