@@ -44,6 +44,7 @@ class ObjectWriter {
   void WriteProperty(const TPersistent& instance, const PropertyInfo& info,
                      const std::string& prefix);
   void WriteLittleEndian(std::uint64_t value, int size);
+  void ReserveFor(std::size_t bytes);
 
   std::string& out_;
 };

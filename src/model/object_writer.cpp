@@ -60,7 +60,17 @@ void ObjectWriter::WriteInteger(std::int64_t value) {
   }
 }
 
+// A large value gets room for itself plus slack for the rest of the object, so
+// the stream holds it once instead of doubling its buffer behind it.
+void ObjectWriter::ReserveFor(std::size_t bytes) {
+  constexpr std::size_t kLargeValue = 1 << 20;
+  constexpr std::size_t kSlack = 64 << 10;
+  if (bytes >= kLargeValue && out_.capacity() - out_.size() < bytes + kSlack)
+    out_.reserve(out_.size() + bytes + kSlack);
+}
+
 void ObjectWriter::WriteString(std::string_view text) {
+  ReserveFor(text.size());
   if (text.size() < 256) {
     WriteValueType(ValueType::ShortText);
     out_ += static_cast<char>(text.size());
@@ -87,6 +97,7 @@ void ObjectWriter::WriteIdent(std::string_view ident) {
 }
 
 void ObjectWriter::WriteBinary(std::string_view bytes) {
+  ReserveFor(bytes.size());
   WriteValueType(ValueType::BinaryData);
   WriteLittleEndian(bytes.size(), 4);
   out_.append(bytes);

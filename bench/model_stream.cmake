@@ -1,0 +1,1 @@
+quorvane_bench(model_stream_bench SOURCES model_stream_bench.cpp DEPENDS quorvane::objects)
