@@ -82,9 +82,19 @@ bool Fill(TFileVersion& version, ByteSource& image) {
   return true;
 }
 
+bool IsRegularFile(std::string_view path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(std::filesystem::path(std::string(path)), error);
+}
+
 }  // namespace
 
 bool ReadVersion(TFileVersion& version, std::string_view path) {
+  // A fifo or a device would block or never end; only plain files are read.
+  if (!IsRegularFile(path)) {
+    version = TFileVersion{};
+    return false;
+  }
   FileByteSource image{std::string(path)};
   if (!image.IsOpen()) {
     version = TFileVersion{};
@@ -99,9 +109,7 @@ bool ReadVersionFromBytes(TFileVersion& version, std::string_view bytes) {
 }
 
 std::string FileVersionText(std::string_view path) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(std::filesystem::path(std::string(path)), error))
-    return "NE";
+  if (!IsRegularFile(path)) return "NE";
   TFileVersion version;
   ReadVersion(version, path);
   return Trim(version.FullVersion).empty() ? "NF" : version.FullVersion;

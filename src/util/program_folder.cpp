@@ -25,30 +25,12 @@ FolderStore& Store() {
 
 const std::string* Install(FolderStore& store, std::string folder) {
   const char separator = platform::PathSeparator();
-  if (folder.empty() || (folder.back() != separator && folder.back() != '/')) folder += separator;
+  if (folder.back() != separator && folder.back() != '/') folder += separator;
   store.folders.push_back(std::move(folder));
   const std::string* installed = &store.folders.back();
   store.current.store(installed, std::memory_order_release);
   return installed;
 }
-
-}  // namespace
-
-const std::string& ProgramFolder() {
-  FolderStore& store = Store();
-  if (const std::string* folder = store.current.load(std::memory_order_acquire)) return *folder;
-  std::lock_guard lock(store.mutex);
-  if (const std::string* folder = store.current.load(std::memory_order_acquire)) return *folder;
-  return *Install(store, platform::ExecutableFolder());
-}
-
-void SetProgramFolder(std::string folder) {
-  FolderStore& store = Store();
-  std::lock_guard lock(store.mutex);
-  Install(store, std::move(folder));
-}
-
-namespace {
 
 // The part of `name` below the program folder, or nothing for an absolute path
 // elsewhere. "\DB\x" is below the folder too; its leading separators are dropped
@@ -65,6 +47,21 @@ std::optional<std::string_view> BelowFolder(std::string_view name, const std::st
 }
 
 }  // namespace
+
+const std::string& ProgramFolder() {
+  FolderStore& store = Store();
+  if (const std::string* folder = store.current.load(std::memory_order_acquire)) return *folder;
+  std::lock_guard lock(store.mutex);
+  if (const std::string* folder = store.current.load(std::memory_order_acquire)) return *folder;
+  return *Install(store, platform::ExecutableFolder());
+}
+
+void SetProgramFolder(std::string folder) {
+  FolderStore& store = Store();
+  std::lock_guard lock(store.mutex);
+  // An empty folder would otherwise become the file-system root.
+  Install(store, folder.empty() ? platform::ExecutableFolder() : std::move(folder));
+}
 
 std::string NativePath(std::string_view name) {
   const std::string& folder = ProgramFolder();

@@ -13,7 +13,8 @@ namespace quorvane {
 const std::string& ProgramFolder();
 
 // Replaces the program folder for the whole process (tests, embedded runs).
-// A missing trailing separator is added.
+// A missing trailing separator is added; an empty folder restores the
+// executable's folder.
 void SetProgramFolder(std::string folder);
 
 // A program-relative name ("DB\TRM\FST") or a full path that starts with

@@ -29,6 +29,12 @@ TEST(ProgramFolder, SetAddsTheTrailingSeparator) {
   EXPECT_EQ(ProgramFolder(), temp.folder());
 }
 
+TEST(ProgramFolder, EmptyOverrideRestoresTheExecutableFolder) {
+  SetProgramFolder("/tmp/some-folder");
+  SetProgramFolder("");
+  EXPECT_EQ(ProgramFolder(), platform::ExecutableFolder());
+}
+
 TEST(ProgramFolder, EarlierReferencesStayValidAfterAnOverride) {
   SetProgramFolder("/tmp/first-folder");
   const std::string& first = ProgramFolder();
