@@ -217,5 +217,33 @@ TEST_F(SettingsRulesTest, WritesKeepUnrelatedContent) {
   EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(709));
 }
 
+// A store that refuses every access, as a registry with access denied would.
+class RefusingBackend final : public SettingsBackend {
+ public:
+  std::int32_t ReadInteger(std::string_view, std::string_view) override { Refuse(); }
+  std::string ReadString(std::string_view, std::string_view) override { Refuse(); }
+  void WriteInteger(std::string_view, std::string_view, std::int32_t) override { Refuse(); }
+  void WriteString(std::string_view, std::string_view, std::string_view) override { Refuse(); }
+
+ private:
+  [[noreturn]] static void Refuse() { throw ESettingsError("access denied"); }
+};
+
+TEST_F(SettingsRulesTest, StoreErrorsNeverReachTheCaller) {
+  WriteSetting(kSettingServerPort, 1709);
+  InstallSettingsBackend(std::make_unique<RefusingBackend>());
+  EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(0));
+  EXPECT_EQ(ReadSetting(kSettingHost), SettingValue(std::string()));
+  EXPECT_NO_THROW(WriteSetting(kSettingServerPort, 1));
+  EXPECT_TRUE(IsEnglish());
+  ConnectionSettings target;
+  LoadConnectionSettings(target);
+  EXPECT_EQ(target.server_port, 709);
+  EXPECT_EQ(target.host, "127.0.0.2");
+
+  InstallSettingsBackend(nullptr);  // back to the file, which the refused write left alone
+  EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(1709));
+}
+
 }  // namespace
 }  // namespace quorvane::testing
