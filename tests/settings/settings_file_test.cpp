@@ -128,9 +128,6 @@ TEST_F(SettingsFileTest, UnusableLocationIsReportedByTheBackendAndSwallowedByThe
   EXPECT_THROW(TomlSettingsBackend().ReadInteger("Server", "PORT"), ESettingsError);
   WriteSetting(kSettingServerPort, 709);
   EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(0));
-  ConnectionSettings target;
-  LoadConnectionSettings(target);
-  EXPECT_EQ(target.server_port, 709);  // the defaults still apply in memory
 }
 
 TEST_F(SettingsFileTest, SymbolicLinkIsUpdatedInPlace) {
