@@ -1,0 +1,211 @@
+#include "transport/connexion_buffer_in.h"
+
+#include "model/object_stream.h"
+#include "model/stream_format.h"
+#include "objects/answers.h"
+#include "transport/bzip_block.h"
+#include "transport/objects_stack.h"
+#include "transport/zel_event.h"
+#include "util/text.h"
+
+namespace quorvane {
+namespace {
+
+constexpr int kTextEventKind = 1;
+constexpr std::size_t kTextEventLimit = 255;
+
+}  // namespace
+
+const ClassInfo& TZelConnexionBufferIn::StaticClass() {
+  static const ClassInfo info =
+      MakeClassInfo("TZelConnexionBufferIn", &TZelConnexionBuffer::StaticClass(), {});
+  return info;
+}
+
+TZelConnexionBufferIn::TZelConnexionBufferIn(TZelObject* owner)
+    : TZelConnexionBuffer(owner, StaticClass()), reassembler_(*this) {
+  SetName(Name() + "In");
+  SetIncoming();
+  SetAuthenticated(false);
+  authentication_ = std::make_unique<TZelFlagEvent>(this);
+}
+
+TZelConnexionBufferIn::~TZelConnexionBufferIn() = default;
+
+void TZelConnexionBufferIn::Receive(const std::uint8_t* block, int count) {
+  if (IsShutDown() || block == nullptr || count <= 0) return;
+  std::lock_guard guard(Mutex());
+  try {
+    reassembler_.Feed(block, static_cast<std::size_t>(count));
+  } catch (...) {
+    // The delivery is lost with the error; start again from a header.
+    HandleException();
+    reassembler_.Reset();
+    RemoveFrame(current_);
+    current_ = nullptr;
+  }
+}
+
+bool TZelConnexionBufferIn::BeginFrame(std::int64_t expected) {
+  try {
+    current_ = NewFrame(std::string(), nullptr);
+  } catch (...) {
+    // The frame's bytes are still consumed (and dropped) to stay in step.
+    HandleException();
+    current_ = nullptr;
+    return !IsShutDown();
+  }
+  if (current_ == nullptr) return false;
+  current_->SetExpectedLength(expected);
+  return true;
+}
+
+bool TZelConnexionBufferIn::WritePayload(const std::uint8_t* bytes, std::size_t n) {
+  if (current_ == nullptr) return false;
+  if (WriteToFrame(current_, bytes, n)) return true;
+  current_->SetFailed();
+  return false;
+}
+
+void TZelConnexionBufferIn::PayloadProgress(std::int64_t have, std::int64_t expected) {
+  SetCurrent(have, expected);
+}
+
+void TZelConnexionBufferIn::EndFrame(const FrameTrailerFields& trailer, bool failed) {
+  TxTrame* frame = current_;
+  current_ = nullptr;
+  if (frame != nullptr) {
+    frame->SetTrailer(trailer.kind, trailer.compression);
+    if (failed || frame->Failed())
+      RemoveFrame(frame);
+    else
+      MarkReady(frame);
+  }
+  ClearCurrent();
+}
+
+void TZelConnexionBufferIn::BadHeader(const std::uint8_t* bytes, std::size_t n) {
+  const std::int32_t count = CountBadFrame();
+  CountFrame();  // the frame begun for the header still takes a number
+  if (count > kMaxBadFrameDumps) return;
+  try {
+    TxTrame* dump = NewFrame(FreshToken() + "BadTrame" + std::to_string(count), nullptr);
+    WriteToFrame(dump, bytes, n);
+    Enqueue(dump);
+  } catch (...) {
+    HandleException();
+  }
+}
+
+void TZelConnexionBufferIn::DeliverReady() {
+  if (IsShutDown()) return;
+  Trace("TryStackObject Begin");
+  {
+    std::lock_guard guard(Mutex());
+    while (TxTrame* frame = FirstReady()) {
+      try {
+        Dispatch(frame);
+      } catch (...) {
+        HandleException();
+      }
+      AddDone(frame->Size());
+      RemoveFrame(frame);
+    }
+    ResetCounters();
+  }
+  Trace("TryStackObject End");
+}
+
+void TZelConnexionBufferIn::Dispatch(TxTrame* frame) {
+  if (IsShutDown() || frame == nullptr || !frame->IsOpen()) return;
+  frame->Rewind();
+  std::string stream(static_cast<std::size_t>(frame->Size()), '\0');
+  stream.resize(frame->ReadBytes(stream.data(), stream.size()));
+  if (frame->Compression() == kCompressed) {
+    if (ObjectFileStore* transfer = DataTransfer())
+      transfer->Decompress(stream);
+    else
+      stream = DecompressBlock(stream.data(), stream.size());
+  }
+  ClearCurrent();
+  switch (frame->Kind()) {
+    case kKindSound:
+    case kKindImage:
+      // Their receivers belong to the application object, which this program lacks.
+      break;
+    case kKindText:
+      if (stream.size() > kTextEventLimit) stream.resize(kTextEventLimit);
+      PostEvent(*this, std::make_unique<TZelEvent>(kTextEventKind, false, nullptr, stream, 0, 0,
+                                                   std::string(), std::string()));
+      break;
+    default:
+      DispatchObject(stream);
+      break;
+  }
+}
+
+void TZelConnexionBufferIn::DispatchObject(std::string& stream) {
+  if (stream.size() > 4 && stream.compare(0, 4, kStreamSignature) != 0) return;
+  std::unique_ptr<TZelObject> object;
+  try {
+    object = ObjectFromStream(stream);
+  } catch (...) {
+    return;  // unreadable objects are dropped without a report
+  }
+  std::string().swap(stream);
+  // The object outlives this buffer on the stack, so it takes the buffer's links
+  // without becoming its child.
+  object->SetStackManager(StackManager());
+  object->SetDataTransfer(DataTransfer());
+  object->SetIdentification(Identification());
+  if (object->Name().empty()) object->SetName(object->ClassName() + "_" + FreshToken());
+  object->SetZelConnexionID(ZelConnexionID());
+
+  const auto* answer = dynamic_cast<const TZelSObjectAnswer*>(object.get());
+  if (answer != nullptr && answer->TypeCode() == tvo_Answer) {
+    const TStringList& items = *answer->ZelItems;
+    if (answer->ZelWhat == "HeaderInfo") {
+      SetCurrentObject(items.Value("MERXID").substr(0, 38), items.Value("Def"));
+      return;
+    }
+    if (answer->ZelWhat == "Atfctn") {
+      Guid peer;
+      const std::string text = Trim(items.Value("MERXID"));
+      if (text.size() == 38) {
+        try {
+          peer = GuidFromString(text);
+        } catch (...) {
+          peer = Guid{};
+        }
+      }
+      {
+        std::lock_guard guard(peer_mutex_);
+        peer_id_ = peer;
+      }
+      SetAuthenticated(true);
+      authentication_->Set();
+      return;
+    }
+  }
+  if (TZelObjectsStackManagerIn* stack = StackManager()) stack->Push(std::move(object));
+}
+
+bool TZelConnexionBufferIn::WaitForAuthentication(std::uint32_t timeout_ms) {
+  if (IsAuthenticated() || !authentication_) return true;
+  const bool signaled = authentication_->Wait(timeout_ms) == WaitResult::kSignaled;
+  authentication_->Reset();
+  return signaled && !IsShutDown();
+}
+
+bool TZelConnexionBufferIn::IsAuthenticatedAs(const Guid& id, std::uint32_t timeout_ms) {
+  WaitForAuthentication(timeout_ms);
+  if (!IsAuthenticated()) return false;
+  return GuidToString(PeerId()) == GuidToString(id);
+}
+
+Guid TZelConnexionBufferIn::PeerId() const {
+  std::lock_guard guard(peer_mutex_);
+  return peer_id_;
+}
+
+}  // namespace quorvane

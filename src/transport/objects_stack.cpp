@@ -1,0 +1,74 @@
+#include "transport/objects_stack.h"
+
+#include "util/guid.h"
+
+namespace quorvane {
+
+const ClassInfo& TZelObjectsStackManager::StaticClass() {
+  static const ClassInfo info =
+      MakeClassInfo("TZelObjectsStackManager", &TZelObject::StaticClass(), {});
+  return info;
+}
+
+TZelObjectsStackManager::TZelObjectsStackManager(TZelObject* parent, const ClassInfo& info)
+    : TZelObject(parent, info) {
+  SetName("ObjectsStackManager");
+  SetNotPersistent();
+  flag_ = std::make_unique<TZelFlagEvent>(this);
+}
+
+TZelObjectsStackManager::~TZelObjectsStackManager() {
+  std::lock_guard guard(Mutex());
+  list_.clear();
+  count_ = 0;
+}
+
+void TZelObjectsStackManager::Push(std::unique_ptr<TZelObject> object) {
+  if (!object) return;
+  if (!object->IsAttached()) {
+    if (object->Name().empty())
+      object->SetName(object->ClassName() + "_" + FileSafeId(GuidToString(NewGuid())));
+    object->SetStackManager(StackManager());
+    object->SetDataTransfer(DataTransfer());
+    object->SetIdentification(Identification());
+  }
+  std::lock_guard guard(Mutex());
+  ++counter_;
+  object->SetZelNumber(counter_);
+  list_.push_back(std::move(object));
+  count_ = list_.size();
+  flag_->Set();
+}
+
+std::unique_ptr<TZelObject> TZelObjectsStackManager::Pop() {
+  std::lock_guard guard(Mutex());
+  if (list_.empty()) return nullptr;
+  std::unique_ptr<TZelObject> object = std::move(list_.front());
+  list_.pop_front();
+  count_ = list_.size();
+  if (!list_.empty()) flag_->Set();
+  return object;
+}
+
+std::int32_t TZelObjectsStackManager::Counter() const {
+  std::lock_guard guard(Mutex());
+  return counter_;
+}
+
+const ClassInfo& TZelObjectsStackManagerIn::StaticClass() {
+  static const ClassInfo info =
+      MakeClassInfo("TZelObjectsStackManagerIn", &TZelObjectsStackManager::StaticClass(), {});
+  return info;
+}
+
+TZelObjectsStackManagerIn::TZelObjectsStackManagerIn(TZelObject* parent)
+    : TZelObjectsStackManager(parent, StaticClass()) {
+  SetName(Name() + "In");
+  SetTypeId(kTypeIdObjectsStackIn);
+}
+
+void TZelObjectsStackManagerIn::Push(std::unique_ptr<TZelObject> object) {
+  TZelObjectsStackManager::Push(std::move(object));
+}
+
+}  // namespace quorvane

@@ -1,0 +1,225 @@
+#include "transport/connexion_buffer_in.h"
+
+#include <gtest/gtest.h>
+
+#include "objects/answers.h"
+#include "objects/files.h"
+#include "transport/bzip_block.h"
+#include "transport/connexion_buffer_out.h"
+#include "transport/data_transfer.h"
+#include "transport/frame_format.h"
+#include "transport/objects_stack.h"
+#include "transport_fixture.h"
+
+namespace quorvane {
+namespace {
+
+class IncomingTest : public testing::TransportTest {
+ protected:
+  void SetUp() override {
+    TransportTest::SetUp();
+    in_ = std::make_unique<TZelConnexionBufferIn>(nullptr);
+    in_->SetStackManager(&stack_);
+    in_->SetDataTransfer(&transfer_);
+  }
+  void TearDown() override {
+    in_.reset();
+    TransportTest::TearDown();
+  }
+
+  static std::string Frame(const std::string& payload, char kind = 'N', bool compressed = false) {
+    return FrameHeader(static_cast<std::int64_t>(payload.size())) + payload +
+           FrameTrailer(kind, compressed);
+  }
+  static std::string ObjectFrame(const TZelObject& object) {
+    const std::string stream = ObjectToStream(object);
+    return Frame(CompressBlock(stream.data(), stream.size(), 9), 'N', true);
+  }
+  static std::unique_ptr<TSOFile> File(const std::string& name, std::size_t size) {
+    auto file = std::make_unique<TSOFile>(nullptr);
+    file->xFileName = name;
+    file->xData.assign(size, 'd');
+    file->xFileSize = static_cast<std::int32_t>(size);
+    return file;
+  }
+  static std::unique_ptr<TZelSObjectAnswer> Answer(const std::string& what, const std::string& id,
+                                                   const std::string& def = "") {
+    auto answer = std::make_unique<TZelSObjectAnswer>(nullptr);
+    answer->ZelWhat = what;
+    answer->AddItem("MERXID", id);
+    if (!def.empty()) answer->AddItem("Def", def);
+    return answer;
+  }
+  std::vector<std::string> PoppedNames() {
+    std::vector<std::string> names;
+    while (auto object = stack_.Pop()) {
+      auto* file = dynamic_cast<TSOFile*>(object.get());
+      names.push_back(file != nullptr ? file->xFileName : object->ClassName());
+    }
+    return names;
+  }
+
+  TZelObjectsStackManagerIn stack_{nullptr};
+  TZelDataTransfer transfer_;
+  std::unique_ptr<TZelConnexionBufferIn> in_;
+};
+
+TEST_F(IncomingTest, ObjectsArriveOnTheStackInOrderWithTheirData) {
+  const std::string wire = ObjectFrame(*File("a.exe", 70'000)) + ObjectFrame(*File("b.dll", 3));
+  for (std::size_t split : {std::size_t{1}, std::size_t{25}, wire.size() / 2, wire.size() - 1}) {
+    Deliver(*in_, wire.substr(0, split));
+    Deliver(*in_, wire.substr(split));
+  }
+  std::vector<std::string> expected;
+  for (int i = 0; i < 4; ++i)
+    expected.insert(expected.end(), {"a.exe", "b.dll"});
+  std::vector<std::unique_ptr<TZelObject>> objects;
+  while (auto o = stack_.Pop())
+    objects.push_back(std::move(o));
+  ASSERT_EQ(objects.size(), 8u);
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    auto* file = dynamic_cast<TSOFile*>(objects[i].get());
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->xFileName, expected[i]);
+    EXPECT_EQ(file->xData.size(), i % 2 == 0 ? 70'000u : 3u);
+    EXPECT_EQ(file->ZelNumber(), static_cast<int>(i) + 1);
+  }
+  EXPECT_TRUE(FilesIn("DB\\TRM").empty());  // every frame file is gone after delivery
+  EXPECT_EQ(in_->Done(), 0);
+  EXPECT_EQ(in_->Total(), 0);
+}
+
+TEST_F(IncomingTest, EndOfOneFrameAndTwoWholeFramesDeliverThreeObjects) {
+  const std::string first = ObjectFrame(*File("one", 10));
+  in_->Receive(reinterpret_cast<const std::uint8_t*>(first.data()), 40);
+  EXPECT_EQ(in_->CurrentPosition(), 20);
+  const std::string rest =
+      first.substr(40) + ObjectFrame(*File("two", 20)) + ObjectFrame(*File("three", 30));
+  Deliver(*in_, rest);
+  EXPECT_EQ(PoppedNames(), (std::vector<std::string>{"one", "two", "three"}));
+}
+
+TEST_F(IncomingTest, HeaderInfoLabelsTheTransferAndIsNotDelivered) {
+  const std::string id = "{01234567-89AB-CDEF-0123-456789ABCDEF}";
+  Deliver(*in_, ObjectFrame(*Answer("HeaderInfo", id, "Fichier setup.exe")));
+  EXPECT_FALSE(stack_.HasObjects());
+  EXPECT_EQ(in_->CurrentId(), id);
+  EXPECT_EQ(in_->CurrentCaption(), "Fichier setup.exe");
+  Deliver(*in_, ObjectFrame(*File("x", 1)));
+  EXPECT_EQ(in_->CurrentId(), kNullIdText);
+  EXPECT_EQ(PoppedNames(), std::vector<std::string>{"x"});
+}
+
+TEST_F(IncomingTest, AtfctnAuthenticatesThePeer) {
+  const std::string id = "{00000000-0000-0000-0000-000000000002}";
+  EXPECT_FALSE(in_->IsAuthenticatedAs(GuidFromString(id), 1));
+  Deliver(*in_, ObjectFrame(*Answer("Atfctn", "  " + id + " ")));
+  EXPECT_FALSE(stack_.HasObjects());
+  EXPECT_TRUE(in_->WaitForAuthentication(1));
+  EXPECT_TRUE(in_->IsAuthenticatedAs(GuidFromString(id), 1));
+  EXPECT_FALSE(in_->IsAuthenticatedAs(Guid{}, 1));
+  EXPECT_TRUE(in_->StatisticsLine().starts_with("BufferIn ath "));
+}
+
+TEST_F(IncomingTest, AtfctnWithoutAnIdentifierAuthenticatesAsNull) {
+  Deliver(*in_, ObjectFrame(*Answer("Atfctn", "not an id")));
+  EXPECT_TRUE(in_->IsAuthenticatedAs(Guid{}, 1));
+}
+
+TEST_F(IncomingTest, AuthenticationWaitWakesWhenTheAnswerArrives) {
+  std::thread receiver([this] {
+    Deliver(*in_, ObjectFrame(*Answer("Atfctn", "{00000000-0000-0000-0000-000000000002}")));
+  });
+  EXPECT_TRUE(in_->WaitForAuthentication(10'000));
+  receiver.join();
+}
+
+TEST_F(IncomingTest, BadHeaderLeavesADumpAndTheNextDeliveryStartsAfresh) {
+  Deliver(*in_, "this is not a frame header at all" + ObjectFrame(*File("lost", 1)));
+  EXPECT_EQ(in_->BadFrameCount(), 1);
+  const auto dumps = FilesIn("DB\\TRM\\FST");
+  ASSERT_EQ(dumps.size(), 1u);
+  EXPECT_NE(dumps[0].find("badtrame1"), std::string::npos);  // names are lower-cased on disk
+  EXPECT_TRUE(ReadFile(NativePath("DB\\TRM\\FST\\" + dumps[0])).starts_with("this is not"));
+  EXPECT_FALSE(stack_.HasObjects());
+  Deliver(*in_, ObjectFrame(*File("found", 1)));
+  EXPECT_EQ(PoppedNames(), std::vector<std::string>{"found"});
+  EXPECT_NE(in_->StatisticsLine().find(" 1 dlt "), std::string::npos);
+}
+
+TEST_F(IncomingTest, BrokenPeerCannotFillTheDiskWithDumps) {
+  for (int i = 0; i < 50; ++i)
+    Deliver(*in_, std::string(100'000, 'g'));
+  EXPECT_EQ(in_->BadFrameCount(), 50);
+  EXPECT_EQ(FilesIn("DB\\TRM\\FST").size(),
+            static_cast<std::size_t>(TZelConnexionBufferIn::kMaxBadFrameDumps));
+}
+
+TEST_F(IncomingTest, UndecodableFramesAreDroppedAndTheOnesBehindDelivered) {
+  Deliver(*in_, Frame("") + Frame("BZh9 this is no bzip2 stream", 'N', true) +
+                    Frame("XXXXnot an object") + Frame("BZ", 'N', true) +
+                    ObjectFrame(*File("behind", 5)));
+  EXPECT_EQ(PoppedNames(), std::vector<std::string>{"behind"});
+  EXPECT_EQ(in_->ReadyCount(), 0u);
+  EXPECT_EQ(in_->FrameListCount(), 0u);
+}
+
+TEST_F(IncomingTest, OtherKindsAreDecodedButNotStacked) {
+  const std::string stream = ObjectToStream(*File("as image", 1));
+  Deliver(*in_,
+          Frame(stream, 'W') + Frame(stream, 'P') + Frame("some text", 'T') + Frame(stream, 'Q'));
+  // An unknown kind is an object frame.
+  EXPECT_EQ(PoppedNames(), std::vector<std::string>{"as image"});
+}
+
+TEST_F(IncomingTest, FrameWhoseFileCannotBeMadeIsSkippedInStep) {
+  std::filesystem::remove_all(NativePath("DB\\TRM"));
+  const std::string lost = ObjectFrame(*File("lost", 100));
+  Deliver(*in_, lost.substr(0, 60));
+  std::filesystem::create_directories(NativePath("DB\\TRM\\FST"));
+  Deliver(*in_, lost.substr(60) + ObjectFrame(*File("kept", 1)));
+  EXPECT_EQ(PoppedNames(), std::vector<std::string>{"kept"});
+  EXPECT_EQ(in_->BadFrameCount(), 0);
+}
+
+TEST_F(IncomingTest, ShutDownBufferTakesNothing) {
+  in_->Shutdown();
+  Deliver(*in_, ObjectFrame(*File("x", 1)));
+  EXPECT_FALSE(stack_.HasObjects());
+  EXPECT_EQ(in_->FrameCount(), 0);
+  EXPECT_FALSE(in_->WaitForAuthentication(1));
+}
+
+TEST_F(IncomingTest, ObjectsRecordTheirConnexionAndLinks) {
+  in_->SetZelConnexionID(7);
+  Deliver(*in_, ObjectFrame(*File("linked", 1)));
+  auto object = stack_.Pop();
+  ASSERT_NE(object, nullptr);
+  EXPECT_EQ(object->ZelConnexionID(), 7);
+  EXPECT_EQ(object->DataTransfer(), &transfer_);
+  EXPECT_EQ(object->StackManager(), &stack_);
+}
+
+// What the outgoing buffer writes, the incoming buffer reads back.
+TEST_F(IncomingTest, RoundTripThroughBothBuffers) {
+  TZelConnexionBufferOut out(nullptr);
+  out.SetDataTransfer(&transfer_);
+  auto big = File("big.bin", 300'000);
+  big->xData[1234] = 'Z';
+  out.SendObject(*big);
+  auto plain = File("plain.txt", 10);
+  plain->SetSendCompressionLevel(0);
+  out.SendObject(*plain);
+  const std::string wire = Drain(out);
+  for (std::size_t at = 0; at < wire.size(); at += kMaxChunk)
+    Deliver(*in_, wire.substr(at, kMaxChunk));
+  std::vector<std::unique_ptr<TZelObject>> objects;
+  while (auto o = stack_.Pop())
+    objects.push_back(std::move(o));
+  ASSERT_EQ(objects.size(), 2u);  // the announcement was consumed
+  EXPECT_EQ(dynamic_cast<TSOFile&>(*objects[0]).xData, big->xData);
+  EXPECT_EQ(dynamic_cast<TSOFile&>(*objects[1]).xFileName, "plain.txt");
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,124 @@
+#include "transport/data_transfer.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+
+#include "objects/answers.h"
+#include "objects/files.h"
+#include "transport/bzip_block.h"
+#include "transport_fixture.h"
+
+namespace quorvane {
+namespace {
+
+class DataTransferTest : public testing::TransportTest {
+ protected:
+  static std::unique_ptr<TSOFile> Sample() {
+    auto file = std::make_unique<TSOFile>(nullptr);
+    file->xFileName = "Numéro.txt";
+    file->xRelativePath = "DB\\";
+    file->xData = std::string("binary\0data\xFF", 12);
+    file->xFileSize = 12;
+    return file;
+  }
+  std::string Path(const std::string& name) const { return ProgramFolder() + "DB\\" + name; }
+
+  TZelDataTransfer transfer_;
+};
+
+TEST_F(DataTransferTest, EveryModeLoadsBackToAnEqualObject) {
+  const auto original = Sample();
+  const std::pair<FileSaveMode, char> modes[] = {
+      {FileSaveMode::Text, 'T'}, {FileSaveMode::Binary, 'B'}, {FileSaveMode::Compressed, 'C'}};
+  for (const auto& [mode, byte] : modes) {
+    const std::string path = Path(std::string("obj") + byte + ".zub");
+    ASSERT_TRUE(transfer_.SaveObject(*original, path, mode, 9)) << byte;
+    EXPECT_EQ(ReadFile(ObjectFilePath(path))[0], byte);
+    TSOFile loaded(nullptr);
+    ASSERT_TRUE(transfer_.LoadObject(loaded, path)) << byte;
+    EXPECT_EQ(ObjectToStream(loaded), ObjectToStream(*original)) << byte;
+  }
+  EXPECT_TRUE(ReadFile(ObjectFilePath(Path("objC.zub"))).substr(1).starts_with("BZh9"));
+}
+
+TEST_F(DataTransferTest, ObjectBaseSavesAndLoadsThroughTheStore) {
+  auto original = Sample();
+  original->SetDataTransfer(&transfer_);
+  ASSERT_TRUE(original->SaveToPath(Path("Base.zub")));
+  TSOFile loaded(nullptr);
+  loaded.SetDataTransfer(&transfer_);
+  ASSERT_TRUE(loaded.LoadFromPath(Path("Base.zub")));
+  EXPECT_EQ(loaded.xData, original->xData);
+}
+
+TEST_F(DataTransferTest, MixedCaseNamesAreWrittenInLowerCase) {
+  ASSERT_TRUE(transfer_.SaveObject(*Sample(), Path("Sub\\MiXeD.Zub "), FileSaveMode::Binary, 9));
+  EXPECT_TRUE(std::filesystem::exists(folder_ / "db" / "sub" / "mixed.zub"));
+  TSOFile loaded(nullptr);
+  EXPECT_TRUE(transfer_.LoadObject(loaded, Path("SUB\\mixed.ZUB")));
+  EXPECT_FALSE(transfer_.SaveObject(*Sample(), "   ", FileSaveMode::Binary, 9));
+}
+
+TEST_F(DataTransferTest, BadFilesGiveFalseAndLeaveTheObjectAlone) {
+  const auto original = Sample();
+  const std::string stream = ObjectToStream(*original);
+  const std::string compressed = CompressBlock(stream.data(), stream.size(), 9);
+  const std::pair<std::string, std::string> cases[] = {
+      {"one-byte", "B"},
+      {"unknown-mode", "X" + stream},
+      {"cut-binary", "B" + stream.substr(0, stream.size() - 7)},
+      {"cut-compressed", "C" + compressed.substr(0, compressed.size() / 2)},
+      {"header-only", "CBZh9"},
+      {"bad-text", "Tobject X: TSOFile\n  xFileName = 'unterminated\n"},
+  };
+  for (const auto& [name, bytes] : cases) {
+    WriteFile(ObjectFilePath(Path(name)), bytes);
+    TSOFile target(nullptr);
+    target.xFileName = "untouched";
+    const std::string before = ObjectToStream(target);
+    EXPECT_FALSE(transfer_.LoadObject(target, Path(name))) << name;
+    EXPECT_EQ(ObjectToStream(target), before) << name;
+  }
+  TSOFile target(nullptr);
+  EXPECT_FALSE(transfer_.LoadObject(target, Path("absent.zub")));
+  EXPECT_FALSE(transfer_.LoadObject(target, ""));
+}
+
+TEST_F(DataTransferTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary) {
+  const std::string path = Path("ByMe.Identification.zub");
+  ASSERT_TRUE(transfer_.SaveObject(*Sample(), path, FileSaveMode::Binary, 9));
+  const std::string old_bytes = ReadFile(ObjectFilePath(path));
+  auto big = Sample();
+  big->xData.assign(500'000, 'x');
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old_limit{};
+  getrlimit(RLIMIT_FSIZE, &old_limit);
+  rlimit limit = old_limit;
+  limit.rlim_cur = 100'000;  // the disk is "full" beyond this size
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const bool saved = transfer_.SaveObject(*big, path, FileSaveMode::Binary, 9);
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(ReadFile(ObjectFilePath(path)), old_bytes);
+  EXPECT_EQ(FilesIn("DB").size(), 1u);
+}
+
+TEST_F(DataTransferTest, CompressAndReadObject) {
+  const std::string stream = ObjectToStream(*Sample());
+  std::string bytes = stream;
+  transfer_.Compress(bytes, 9);
+  EXPECT_TRUE(bytes.starts_with("BZh9"));
+  transfer_.Decompress(bytes);
+  EXPECT_EQ(bytes, stream);
+  auto object = transfer_.ReadObject(bytes);
+  ASSERT_NE(object, nullptr);
+  EXPECT_EQ(dynamic_cast<TSOFile&>(*object).xFileName, Sample()->xFileName);
+  EXPECT_EQ(transfer_.ReadObject("TPF0\x07garbage"), nullptr);
+  std::string short_block = "BZ";
+  EXPECT_THROW(transfer_.Decompress(short_block), EBZDecompressionError);
+}
+
+}  // namespace
+}  // namespace quorvane
