@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "model/object_stream.h"
-#include "model/zel_props.h"
 #include "objects/answers.h"
 #include "objects/containers.h"
 #include "objects/conversations.h"
-#include "objects/resources.h"
 #include "objects_test_support.h"
 #include "util/codec.h"
 
@@ -123,23 +121,6 @@ TEST_F(ContainersTest, ConversationNamesTheOtherSpeaker) {
   EXPECT_EQ(conversation.Caption(), "Conversation avec Bob");
   conversation.xSpeakerSID1 = "{11111111-2222-3333-4444-555555555555}";
   EXPECT_EQ(conversation.Caption(), "Conversation avec Ann");
-  TZelProps& props = conversation.Props();
-  EXPECT_EQ(props.Items(props.IndexOfProp("xLines")).xDataType, ftMemo);
-}
-
-TEST_F(ContainersTest, ResourceDeclarations) {
-  TRessourceAvatar avatar;
-  TZelProps& a = avatar.Props();
-  EXPECT_EQ(a.Items(a.IndexOfProp("xBitmap")).xDataSetFieldName, "AVA_ICON");
-  EXPECT_EQ(a.Items(a.IndexOfProp("xBitmap")).xTypeOfProps, topr_ToDBE | topr_FromDBE);
-  EXPECT_EQ(a.Items(a.IndexOfProp("xBitmap")).xDataType, ftGraphic);
-  TxRessourceBitmap bitmap;
-  TZelProps& b = bitmap.Props();
-  EXPECT_EQ(b.Items(b.IndexOfProp("xResName")).xDataSetFieldName, "BMP_NAME");
-  EXPECT_EQ(b.Items(b.IndexOfProp("xBitmap")).xTypeOfProps, kDefaultRoles);
-  TZelSOContainer container;
-  TZelProps& c = container.Props();
-  EXPECT_EQ(c.Items(c.IndexOfProp("xRef")).xDataType, ftBlob);
 }
 
 }  // namespace

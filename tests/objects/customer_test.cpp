@@ -54,11 +54,7 @@ TEST_F(CustomerTest, DeclarationsGiveColumnsTypesAndCaptions) {
   EXPECT_EQ(item("xsFirstName").xTitle, "Prénom"_w);
   EXPECT_EQ(item("xSex").xDataType, ftSmallint);
   EXPECT_EQ(item("xPhoto").xDataType, ftGraphic);
-  EXPECT_EQ(item("xtDateBirth").xDataType, ftInteger);
   EXPECT_EQ(item("xbConnected").xDataType, ftBoolean);
-  EXPECT_EQ(item("xbConnected").xTypeOfProps, topr_ColDisplay | topr_FromDBE);
-  EXPECT_EQ(item("xsConIP").xTypeOfProps, topr_FromDBE);
-  EXPECT_EQ(item("xAvatar").xDataSetFieldName, "AVATARPICTURE");
   // Not declared: keeps its placeholder.
   EXPECT_EQ(item("xbAccepted").xName(), "_38");
   EXPECT_EQ(item("xbAccepted").xTypeOfProps, 0);
@@ -75,7 +71,6 @@ TEST_F(CustomerTest, PartnerIdentifierIsAlways38Wide) {
   EXPECT_EQ(id.xSize, 38);
   EXPECT_EQ(id.xDataType, ftString);
   EXPECT_EQ(id.xDataSetFieldName, "CUS_MERXID");
-  EXPECT_EQ(props.Items(props.IndexOfProp("xsStartWeb")).xSize, 50);
 }
 
 TEST_F(CustomerTest, ConnectedUserNamesItselfAndDescribesItsConnection) {

@@ -4,7 +4,6 @@
 #include <fstream>
 
 #include "model/object_stream.h"
-#include "model/zel_props.h"
 #include "objects/files.h"
 #include "objects_test_support.h"
 #include "util/atomic_file.h"
@@ -126,11 +125,6 @@ TEST_F(FilesTest, FileObjectIsHeavyAndDescribesItself) {
   file.xFileSize = 12;
   file.SetZelUserFromNickName("Bob");
   EXPECT_EQ(file.Caption(), "Fichier a.txt 12 octets reçu de Bob"_w);
-  TZelProps& props = file.Props();
-  EXPECT_EQ(props.Items(props.IndexOfProp("xData")).xTypeOfProps, topr_CanBeFat);
-  EXPECT_EQ(props.Items(props.IndexOfProp("xFileSize")).xDataType, ftInteger);
-  EXPECT_EQ(props.Items(props.IndexOfProp("xFileSize")).xSize, 0);
-  EXPECT_EQ(props.Items(props.IndexOfProp("xRelativePath")).xTypeOfProps, 0);
 }
 
 TEST_F(FilesTest, LocalFileLowerCasesItsExtensionAlsoWhenRead) {
@@ -153,17 +147,6 @@ TEST_F(FilesTest, LocalFileEnsureIdNamesTheOwnerOnlyForANewId) {
   local.xsMERXIDOwner = "kept";
   local.EnsureId();
   EXPECT_EQ(local.xsMERXIDOwner, "kept");
-}
-
-TEST_F(FilesTest, RemoteFileDeclarations) {
-  TZelSObjectRemoteFile remote;
-  remote.xDescription = "Manuel";
-  EXPECT_EQ(remote.Caption(), "Manuel");
-  TZelProps& props = remote.Props();
-  EXPECT_EQ(props.Items(props.IndexOfProp("xsMERXIDOwner")).xSize, 38);
-  EXPECT_EQ(props.Items(props.IndexOfProp("xsConIP")).xTypeOfProps, topr_FromDBE);
-  EXPECT_EQ(props.Items(props.IndexOfProp("xFileTime")).xDataSetFieldName, "FIL_TIME");
-  EXPECT_EQ(props.Items(props.IndexOfProp("xFileTime")).xSize, 0);
 }
 
 }  // namespace
