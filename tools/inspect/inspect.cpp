@@ -48,14 +48,15 @@ const char* KindName(char kind) {
 
 std::string DescribeFrame(std::string_view bytes) {
   const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-  const auto length = ParseFrameHeader(data, bytes.size());
-  if (!length) throw std::runtime_error("Bad frame header");
-  if (static_cast<std::uint64_t>(*length) != bytes.size())
-    throw std::runtime_error("Frame length " + std::to_string(*length) + " but the file holds " +
+  const auto payload_size = ParseFrameHeader(data, bytes.size());
+  if (!payload_size) throw std::runtime_error("Bad frame header");
+  const std::int64_t length = *payload_size + static_cast<std::int64_t>(kFrameOverhead);
+  if (static_cast<std::uint64_t>(length) != bytes.size())
+    throw std::runtime_error("Frame length " + std::to_string(length) + " but the file holds " +
                              std::to_string(bytes.size()) + " bytes");
   const FrameTrailerFields trailer = ParseFrameTrailer(data + bytes.size() - kFrameTrailerSize);
   const std::string_view payload = bytes.substr(kFrameHeaderSize, bytes.size() - kFrameOverhead);
-  std::string text = "Frame length: " + std::to_string(*length) + "\n";
+  std::string text = "Frame length: " + std::to_string(length) + "\n";
   text += "Payload: " + std::to_string(payload.size()) + " bytes\n";
   text += std::string("Kind: ") + trailer.kind + " (" + KindName(trailer.kind) + ")\n";
   text += std::string("Compression: ") + trailer.compression +
