@@ -780,7 +780,7 @@ class TextParser {
           code = code * 10 + static_cast<std::uint32_t>(text_[pos_++] - '0');
           if (code > 0xFFFF) Fail("Chaîne incorrecte"_w);
         }
-        wide = wide || code > 255;
+        wide = wide || (code > 255 && Cp1252ByteOf(code) < 0);
         codes.push_back(code);
       } else {
         SkipBlanks();
@@ -808,7 +808,7 @@ class TextParser {
       AppendLength(codes.size());
     }
     for (const std::uint32_t code : codes)
-      out_ += static_cast<char>(code & 0xFF);
+      out_ += static_cast<char>(code < 256 || code & kQuotedByte ? code : Cp1252ByteOf(code));
   }
 
   NumberText ScanNumber() {

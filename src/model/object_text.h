@@ -30,11 +30,13 @@
 // most significant first, with its kind: $7FFFC000000000000000:X (extended),
 // $7FC00000:S, $7FF8000000000001:D. Strings are quoted runs and #n codes written
 // side by side; longer ones are split over lines with " +". Bytes from 32 up are
-// written as themselves. #n above 255 makes the string a WideText of UTF-16 units
-// (its quoted characters converted from Windows-1252); otherwise it is a
-// ShortText below 256 characters, else a LongText; a WideText that needs no
-// such code is written as the Windows-1252 string it reads back as. False, True, nil and Null
-// (without regard to case) are FalseValue, TrueValue, NilValue and EndOrNull;
+// written as themselves. #n above 255 for a character Windows-1252 lacks makes
+// the string a WideText of UTF-16 units (its quoted characters converted from
+// Windows-1252); otherwise it is a ShortText below 256 characters, else a
+// LongText, where #n is a byte, or above 255 the character's byte ("#8364" is
+// the euro sign). A WideText that needs no such code is written as the
+// Windows-1252 string it reads back as. False, True, nil and Null (without
+// regard to case) are FalseValue, TrueValue, NilValue and EndOrNull;
 // other bare names are identifiers. Null is refused inside a list, where the
 // binary form could not tell it from the list's end.
 //

@@ -49,7 +49,15 @@ class StreamBuilder {
   StreamBuilder& Int64(std::int64_t value) { return Type(ValueType::Int64).Little(value, 8); }
   StreamBuilder& Text(std::string_view text) { return Type(ValueType::ShortText).Short(text); }
   StreamBuilder& Ident(std::string_view text) { return Type(ValueType::Ident).Short(text); }
+  StreamBuilder& Wide(std::initializer_list<std::uint16_t> units) {
+    Type(ValueType::WideText).Little(units.size(), 4);
+    for (const std::uint16_t unit : units)
+      Little(unit, 2);
+    return *this;
+  }
   StreamBuilder& End() { return Byte(0); }
+  // Closes the properties and the children of a one-object stream.
+  std::string Done() { return End().End().Build(); }
 
   std::string Build() const { return bytes_; }
 
@@ -149,8 +157,7 @@ std::string ValueBytes(std::string_view value) {
 }
 
 // Binary -> text -> binary for a stream holding one property value.
-void ExpectValueRoundTrip(const StreamBuilder& value_bytes) {
-  const std::string binary = value_bytes.Build();
+void ExpectValueRoundTrip(const std::string& binary) {
   const std::string text = ObjectBinaryToText(binary);
   EXPECT_EQ(Hex(ObjectTextToBinary(text)), Hex(binary)) << text;
 }
@@ -195,10 +202,8 @@ TEST(ObjectText, IntegersTakeTheSmallestWidth) {
   EXPECT_EQ(ParserErrorOf("object A: T\n  P = 9223372036854775808\nend"),
             "Nombre incorrect à la ligne 2"_w);
   // Wider encodings than needed give the same text as the writer's own.
-  EXPECT_EQ(ObjectBinaryToText(OneValue().Int32(5).End().End().Build()),
-            "object A: T\n  P = 5\nend\n");
-  EXPECT_EQ(ObjectBinaryToText(OneValue().Int64(-2).End().End().Build()),
-            "object A: T\n  P = -2\nend\n");
+  EXPECT_EQ(ObjectBinaryToText(OneValue().Int32(5).Done()), "object A: T\n  P = 5\nend\n");
+  EXPECT_EQ(ObjectBinaryToText(OneValue().Int64(-2).Done()), "object A: T\n  P = -2\nend\n");
 }
 
 TEST(ObjectText, StringsQuoteControlsAndKeepWindows1252Bytes) {
@@ -206,7 +211,7 @@ TEST(ObjectText, StringsQuoteControlsAndKeepWindows1252Bytes) {
   EXPECT_EQ(ValueBytes("''"), std::string("\x06\x00", 2));
   EXPECT_EQ(ValueBytes("#0"), std::string("\x06\x01\x00", 3));
   const std::string french = "Numéro d'écran"_w;
-  const std::string text = ObjectBinaryToText(OneValue().Text(french).End().End().Build());
+  const std::string text = ObjectBinaryToText(OneValue().Text(french).Done());
   EXPECT_EQ(text, "object A: T\n  P = 'Numéro d''écran'\nend\n"_w);
   EXPECT_EQ(ValueBytes("'Num' + 'éro'"_w), StreamBuilder().Text("Numéro"_w).Build().substr(4));
 }
@@ -216,13 +221,8 @@ TEST(ObjectText, LongStringsSplitOverLinesAndSwitchToLongText) {
   EXPECT_EQ(ValueBytes("'" + short_text + "'").substr(0, 2), "\x06\xFF");
   std::string long_text(200, 'b');
   long_text += "\r\n" + std::string(54, 'c');  // 256 characters
-  const std::string binary = OneValue()
-                                 .Type(ValueType::LongText)
-                                 .Little(long_text.size(), 4)
-                                 .Raw(long_text)
-                                 .End()
-                                 .End()
-                                 .Build();
+  const std::string binary =
+      OneValue().Type(ValueType::LongText).Little(long_text.size(), 4).Raw(long_text).Done();
   const std::string text = ObjectBinaryToText(binary);
   EXPECT_NE(text.find("'" + std::string(64, 'b') + "' +\n    '" + std::string(64, 'b') + "' +\n"),
             std::string::npos)
@@ -232,34 +232,19 @@ TEST(ObjectText, LongStringsSplitOverLinesAndSwitchToLongText) {
 
 TEST(ObjectText, WideTextCarriesCodesAbove255) {
   // U+20AC has a Windows-1252 byte and is written as that byte; U+0080 has none.
-  const std::string binary = OneValue()
-                                 .Type(ValueType::WideText)
-                                 .Little(4, 4)
-                                 .Little(0x20AC, 2)
-                                 .Little(0x0080, 2)
-                                 .Little('\'', 2)
-                                 .Little(0x4E2D, 2)
-                                 .End()
-                                 .End()
-                                 .Build();
+  const std::string binary = OneValue().Wide({0x20AC, 0x0080, '\'', 0x4E2D}).Done();
   const std::string text = ObjectBinaryToText(binary);
   EXPECT_EQ(text, "object A: T\n  P = '\x80'#128''''#20013\nend\n");
   EXPECT_EQ(Hex(ObjectTextToBinary(text)), Hex(binary));
   // A WideText needing no code above 255 is rendered as the bytes it reads back as.
-  const std::string narrow_wide = OneValue()
-                                      .Type(ValueType::WideText)
-                                      .Little(3, 4)
-                                      .Little(0x20AC, 2)
-                                      .Little(0x0080, 2)
-                                      .Little(0, 2)
-                                      .End()
-                                      .End()
-                                      .Build();
-  const std::string narrow_text = ObjectBinaryToText(narrow_wide);
+  const std::string narrow_text = ObjectBinaryToText(OneValue().Wide({0x20AC, 0x0080, 0}).Done());
   EXPECT_EQ(narrow_text, "object A: T\n  P = '\x80\x80'#0\nend\n");
   EXPECT_EQ(ObjectBinaryToText(ObjectTextToBinary(narrow_text)), narrow_text);
   // Without a code above 255 the string is a Windows-1252 ShortText.
   EXPECT_EQ(ValueBytes("#128'\x80'"), std::string("\x06\x02\x80\x80"));
+  EXPECT_EQ(ValueBytes("#8364#353'a'"), std::string("\x06\x03\x80\x9A"
+                                                    "a"));
+  EXPECT_EQ(Hex(ValueBytes("#353#20013")), "12 02 00 00 00 61 01 2D 4E ");
   EXPECT_EQ(ParserErrorOf("object A: T\n  P = #65536\nend"), "Chaîne incorrecte à la ligne 2"_w);
 }
 
@@ -268,7 +253,7 @@ TEST(ObjectText, ExtendedValuesRoundTripExactly) {
     return OneValue().Type(ValueType::Extended).Little(mantissa, 8).Little(sign_exponent, 2);
   };
   auto text_of = [](StreamBuilder b) {
-    const std::string text = ObjectBinaryToText(b.End().End().Build());
+    const std::string text = ObjectBinaryToText(b.Done());
     return text.substr(std::string_view("object A: T\n  P = ").size(),
                        text.size() - std::string_view("object A: T\n  P = \nend\n").size());
   };
@@ -292,26 +277,18 @@ TEST(ObjectText, ExtendedValuesRoundTripExactly) {
       {0xFFFFFFFFFFFFFFFFULL, 0x7FFE},
   }};
   for (const auto& [mantissa, sign_exponent] : edges)
-    ExpectValueRoundTrip(extended(mantissa, sign_exponent).End().End());
+    ExpectValueRoundTrip(extended(mantissa, sign_exponent).Done());
   std::mt19937_64 random(20261208);
   for (int i = 0; i < 2000; ++i)
-    ExpectValueRoundTrip(extended(random(), static_cast<int>(random() & 0xFFFF)).End().End());
+    ExpectValueRoundTrip(extended(random(), static_cast<int>(random() & 0xFFFF)).Done());
   // A decimal written by hand reads as the nearest double.
   EXPECT_EQ(Hex(ValueBytes("0.1")), Hex(ValueBytes("1E-1")));
   EXPECT_EQ(ParserErrorOf("object A: T\n  P = 1E999\nend"), "Nombre incorrect à la ligne 2"_w);
 }
 
 TEST(ObjectText, SingleDateAndCurrencyKeepTheirKinds) {
-  EXPECT_EQ(ValueBytes("1.5S"), StreamBuilder()
-                                    .Type(ValueType::Single)
-                                    .Little(std::bit_cast<std::uint32_t>(1.5f), 4)
-                                    .Build()
-                                    .substr(4));
-  EXPECT_EQ(ValueBytes("2D"), StreamBuilder()
-                                  .Type(ValueType::DateValue)
-                                  .Little(std::bit_cast<std::uint64_t>(2.0), 8)
-                                  .Build()
-                                  .substr(4));
+  EXPECT_EQ(Hex(ValueBytes("1.5S")), "0F 00 00 C0 3F ");
+  EXPECT_EQ(Hex(ValueBytes("2D")), "11 00 00 00 00 00 00 00 40 ");
   EXPECT_EQ(Hex(ValueBytes("-0.0001C")), "10 FF FF FF FF FF FF FF FF ");
   EXPECT_EQ(Hex(ValueBytes("-922337203685477.5808C")), "10 00 00 00 00 00 00 00 80 ");
   EXPECT_EQ(ParserErrorOf("object A: T\n  P = 922337203685477.5808C\nend"),
@@ -319,12 +296,13 @@ TEST(ObjectText, SingleDateAndCurrencyKeepTheirKinds) {
   EXPECT_EQ(ParserErrorOf("object A: T\n  P = 1.00001C\nend"), "Nombre incorrect à la ligne 2"_w);
   std::mt19937_64 random(7);
   for (int i = 0; i < 2000; ++i) {
-    ExpectValueRoundTrip(OneValue().Type(ValueType::Single).Little(random(), 4).End().End());
-    ExpectValueRoundTrip(OneValue().Type(ValueType::DateValue).Little(random(), 8).End().End());
-    ExpectValueRoundTrip(OneValue().Type(ValueType::CurrencyValue).Little(random(), 8).End().End());
+    for (const auto& [type, size] : {std::pair{ValueType::Single, 4},
+                                     {ValueType::DateValue, 8},
+                                     {ValueType::CurrencyValue, 8}})
+      ExpectValueRoundTrip(OneValue().Type(type).Little(random(), size).Done());
   }
   for (const std::uint64_t bits : {0x7FC00000ULL, 0xFF800000ULL, 0x00000001ULL, 0x80000000ULL})
-    ExpectValueRoundTrip(OneValue().Type(ValueType::Single).Little(bits, 4).End().End());
+    ExpectValueRoundTrip(OneValue().Type(ValueType::Single).Little(bits, 4).Done());
 }
 
 TEST(ObjectText, ReadsHandWrittenTexts) {
@@ -354,7 +332,7 @@ TEST(ObjectText, ReadsHandWrittenTexts) {
   StreamBuilder z;
   z.Object("T", "A").Prop("ZelUsersToID.Strings").Byte(1).Byte(6).Byte(1).Raw("x").End();
   EXPECT_EQ(Hex(ObjectTextToBinary("object A: T\n  ZelUsersToID.Strings = ( 'x' )\nend")),
-            Hex(z.End().End().Build()));
+            Hex(z.Done()));
 }
 
 TEST(ObjectText, HeadersCarryPrefixFlagsAndKeywordNames) {
@@ -378,7 +356,7 @@ TEST(ObjectText, HeadersCarryPrefixFlagsAndKeywordNames) {
   EXPECT_EQ(Hex(ObjectTextToBinary(text)), Hex(b.Build()));
   EXPECT_EQ(ObjectBinaryToText(b.Build()), text);
   // A prefix without flags is dropped; unknown flag bits are ignored.
-  EXPECT_EQ(ObjectBinaryToText(StreamBuilder().Byte(0xF8).Object("T", "A").End().End().Build()),
+  EXPECT_EQ(ObjectBinaryToText(StreamBuilder().Byte(0xF8).Object("T", "A").Done()),
             "object A: T\nend\n");
 }
 
@@ -408,10 +386,10 @@ TEST(ObjectText, MalformedBinaryIsRefused) {
   EXPECT_EQ(ReadErrorOf(OneValue().Type(ValueType::WideText).Little(0xFFFFFFFF, 4).Build()),
             kStreamReadError);
   // Unknown value types and values out of place.
-  EXPECT_EQ(ReadErrorOf(OneValue().Byte(20).End().End().Build()), kInvalidPropertyValue);
-  EXPECT_EQ(ReadErrorOf(OneValue().Byte(0xFF).End().End().Build()), kInvalidPropertyValue);
-  EXPECT_EQ(ReadErrorOf(OneValue().Ident("").End().End().Build()), kInvalidPropertyValue);
-  EXPECT_EQ(ReadErrorOf(OneValue().Ident("a b").End().End().Build()), kInvalidPropertyValue);
+  EXPECT_EQ(ReadErrorOf(OneValue().Byte(20).Done()), kInvalidPropertyValue);
+  EXPECT_EQ(ReadErrorOf(OneValue().Byte(0xFF).Done()), kInvalidPropertyValue);
+  EXPECT_EQ(ReadErrorOf(OneValue().Ident("").Done()), kInvalidPropertyValue);
+  EXPECT_EQ(ReadErrorOf(OneValue().Ident("a b").Done()), kInvalidPropertyValue);
   EXPECT_EQ(ReadErrorOf(OneValue()
                             .Type(ValueType::CollectionValue)
                             .Text("1")
@@ -423,11 +401,11 @@ TEST(ObjectText, MalformedBinaryIsRefused) {
                             .Build()),
             kInvalidPropertyValue);
   // Names that the text could not carry.
-  EXPECT_EQ(ReadErrorOf(StreamBuilder().Object("T", "A").Prop("a b").Int8(1).End().End().Build()),
+  EXPECT_EQ(ReadErrorOf(StreamBuilder().Object("T", "A").Prop("a b").Int8(1).Done()),
             kStreamFormatError);
-  EXPECT_EQ(ReadErrorOf(StreamBuilder().Object("T", "A").Prop("a..b").Int8(1).End().End().Build()),
+  EXPECT_EQ(ReadErrorOf(StreamBuilder().Object("T", "A").Prop("a..b").Int8(1).Done()),
             kStreamFormatError);
-  EXPECT_EQ(ReadErrorOf(StreamBuilder().Object("1T", "A").End().End().Build()), kStreamFormatError);
+  EXPECT_EQ(ReadErrorOf(StreamBuilder().Object("1T", "A").Done()), kStreamFormatError);
 }
 
 std::string NestedListsText(int depth) {
@@ -440,7 +418,7 @@ std::string NestedListsBinary(int depth) {
     b.Type(ValueType::ListStart);
   for (int i = 0; i < depth; ++i)
     b.End();
-  return b.End().End().Build();
+  return b.Done();
 }
 
 TEST(ObjectText, NestingDeeperThanTheLimitIsRefusedBothWays) {
@@ -466,7 +444,7 @@ TEST(ObjectText, NestingDeeperThanTheLimitIsRefusedBothWays) {
   c.Int8(0);
   for (int i = 0; i < kMaxStreamDepth; ++i)
     c.End().End();
-  EXPECT_EQ(ReadErrorOf(c.End().End().Build()), kStreamReadError);
+  EXPECT_EQ(ReadErrorOf(c.Done()), kStreamReadError);
 }
 
 TEST(ObjectText, MalformedTextNamesTheLine) {
