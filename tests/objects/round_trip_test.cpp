@@ -76,6 +76,11 @@ void FillEveryProperty(TZelObject& object) {
   if (auto* blob = dynamic_cast<TZelSOObjectAsBlob*>(&object)) blob->Data() = BinaryValue("own");
 }
 
+// Known independently of the class tables, so that a table losing its rule shows.
+bool IsNeverStored(const std::string& name) {
+  return name == "Name" || name == "xFacProgress" || name == "xMax" || name == "xRef";
+}
+
 class RoundTripTest : public test::ObjectsTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(RoundTripTest, EveryStoredPropertyTravelsAndComesBackByteForByte) {
@@ -92,7 +97,7 @@ TEST_P(RoundTripTest, EveryStoredPropertyTravelsAndComesBackByteForByte) {
     const bool collection = info.type_name == "TZelCols" || info.type_name == "TZelRecords";
     const std::string key =
         info.kind == PropKind::Object && !collection ? info.name + "." : StreamName(info.name);
-    if (info.stored == Stored::Never) {
+    if (IsNeverStored(info.name)) {
       EXPECT_EQ(stream.find(key), std::string::npos) << info.name;
     } else {
       EXPECT_NE(stream.find(key), std::string::npos) << info.name;
@@ -106,7 +111,7 @@ TEST_P(RoundTripTest, EveryStoredPropertyTravelsAndComesBackByteForByte) {
   EXPECT_EQ(ObjectToStream(*copy), stream);
   // Never-stored values stay at what a new object holds.
   for (const PropertyInfo& info : copy->Class().properties) {
-    if (info.stored != Stored::Never || info.name == "Name") continue;
+    if (!IsNeverStored(info.name) || info.name == "Name") continue;
     if (info.kind == PropKind::String) {
       EXPECT_EQ(info.access.get_string(*copy), info.access.get_string(*fresh)) << info.name;
     } else if (info.kind == PropKind::Integer) {
