@@ -7,7 +7,7 @@
 #include "transport/bzip_block.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  constexpr std::int64_t kFuzzOutputLimit = 64 << 20;
+  constexpr std::int64_t kFuzzOutputLimit = 4 << 20;
   try {
     const quorvane::ByteBlock out = quorvane::DecompressBlock(data, size, kFuzzOutputLimit);
     if (static_cast<std::int64_t>(out.size()) > kFuzzOutputLimit) __builtin_trap();

@@ -32,7 +32,7 @@ TxTrame::~TxTrame() {
   }
 }
 
-void TxTrame::Open(const char* mode) {
+void TxTrame::OpenFile(const char* mode) {
   CloseStream();
   const std::string native = NativePath(path_);
   file_ = std::fopen(native.c_str(), mode);
@@ -54,14 +54,14 @@ void TxTrame::OpenForWrite(std::int32_t number, const TZelObject* object) {
   else
     path_ = BaseFolder() + std::string(kFrameFolder) + "\\" + Name() + "_" +
             std::to_string(number) + ".trm";
-  Open("w+b");
+  OpenFile("w+b");
 }
 
 void TxTrame::OpenPrepared(const std::string& name) {
   number_ = 0;
   prepared_name_ = name;
   path_ = BaseFolder() + std::string(kPreparedFrameFolder) + "\\" + name;
-  Open("rb");
+  OpenFile("rb");
   std::fseek(file_, 0, SEEK_END);
   size_ = std::ftell(file_);
   std::fseek(file_, 0, SEEK_SET);

@@ -69,7 +69,7 @@ class TxTrame : public TZelObject {
   void SetFailed() { failed_ = true; }
 
  private:
-  void Open(const char* mode);
+  void OpenFile(const char* mode);
 
   std::string path_;
   std::int32_t number_ = 0;
