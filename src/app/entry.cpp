@@ -1,0 +1,70 @@
+#include "app/entry.h"
+
+#include <filesystem>
+
+#include "app/command_line.h"
+#include "app/installation_run.h"
+#include "app/instance_lock.h"
+#include "app/program_launch.h"
+#include "settings/settings.h"
+#include "ui/message_box_adapter.h"
+#include "ui/ui_factory.h"
+#include "util/debug_output.h"
+#include "util/program_folder.h"
+#include "util/system_info.h"
+#include "util/text.h"
+
+namespace quorvane {
+
+EntryServices DefaultEntryServices() {
+  EntryServices services;
+  services.create_ui = [] { return std::shared_ptr<InstallationUi>(CreateInstallationUi()); };
+  services.run_installation = RunInstallation;
+  services.start_program = StartProgram;
+  return services;
+}
+
+void RemoveStaleUpdater(const std::string& folder) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (SameText(entry.path().filename().string(), "upd.exe"))
+      std::filesystem::remove(entry.path(), error);
+  }
+}
+
+void SettleLanguage() {
+  if (ReadIntSetting(kSettingLanguage) <= 0)
+    WriteSetting(kSettingLanguage, SystemLanguageId() & 0x3FF);
+}
+
+int RunEntry(const std::vector<std::string>& arguments, const EntryServices& services) {
+  const std::string& folder = ProgramFolder();
+  LockAttempt attempt = AcquireInstanceLock(folder);
+  if (attempt.outcome == LockOutcome::kHeldByAnotherInstance) return 0;
+
+  std::shared_ptr<InstallationUi> ui = services.create_ui();
+  if (attempt.outcome == LockOutcome::kFailed) {
+    // Without the lock two installers could write the same files at once.
+    ui->ShowMessageDialog(kColourButtonFace, "Quorvane installation",
+                          "Cannot lock the program folder: " + attempt.error);
+    return 0;
+  }
+  UiMessageBoxService message_boxes(*ui);
+  InstallMessageBoxService(&message_boxes);
+
+  RemoveStaleUpdater(folder);
+  SettleLanguage();
+  const std::string flags = ParseCommandLine(arguments);
+  const bool start_client = services.run_installation(flags, arguments, *ui);
+
+  InstallMessageBoxService(nullptr);
+  ReleaseInstanceLock(attempt.lock);
+  if (start_client) {
+    const std::vector<std::string> passed_on(
+        arguments.empty() ? arguments.end() : arguments.begin() + 1, arguments.end());
+    services.start_program(NativePath(kClientProgram), passed_on);
+  }
+  return 0;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,41 @@
+// The program's start and end: instance lock, stale updater, language, flags,
+// installation run, and the hand-off to the installed client program. The
+// services are injectable so tests can run the whole sequence in-process.
+// Main thread only.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/installation_ui.h"
+
+namespace quorvane {
+
+inline constexpr const char* kClientProgram = "QuorvaneCustomer.exe";
+
+struct EntryServices {
+  // Shared, so a test can look at the windows' record after the entry ends.
+  std::function<std::shared_ptr<InstallationUi>()> create_ui;
+  std::function<bool(const std::string& flags, const std::vector<std::string>& arguments,
+                     InstallationUi& ui)>
+      run_installation;
+  std::function<bool(const std::string& path, const std::vector<std::string>& arguments)>
+      start_program;
+};
+
+// The windows chosen for the machine, the real run, the real process start.
+EntryServices DefaultEntryServices();
+
+// arguments: argv as given, program path first. Always returns 0, the exit code.
+int RunEntry(const std::vector<std::string>& arguments, const EntryServices& services);
+
+// Deletes every "upd.exe", in any case, from the folder: an updater left by an
+// earlier run.
+void RemoveStaleUpdater(const std::string& folder);
+
+// Setting 18 at 0 or below (never chosen) takes the user's system language.
+void SettleLanguage();
+
+}  // namespace quorvane

@@ -1,0 +1,306 @@
+#include "ui/console_ui.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "settings/settings.h"
+#include "ui/gauge.h"
+#include "ui/window_texts.h"
+#include "util/codec.h"
+#include "util/text.h"
+#include "util/tick.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr int kBarWidth = 24;
+
+std::string Percent(int percent) {
+  std::string text = std::to_string(percent) + "%";
+  return std::string(4 - std::min<std::size_t>(text.size(), 4), ' ') + text;
+}
+
+}  // namespace
+
+std::string TextBar(int percent, int width) {
+  const int filled = width * std::clamp(percent, 0, 100) / 100;
+  return "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]";
+}
+
+ConsoleStreams StandardConsoleStreams() {
+  ConsoleStreams streams;
+  streams.out = stderr;
+  streams.out_is_terminal = isatty(fileno(stderr)) == 1;
+  streams.in = stdin;
+  streams.in_is_terminal = isatty(fileno(stdin)) == 1;
+  winsize size{};
+  if (streams.out_is_terminal && ioctl(fileno(stderr), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+    streams.columns = size.ws_col;
+  return streams;
+}
+
+ConsoleUi::ConsoleUi(ConsoleStreams streams, TickSource tick)
+    : streams_(streams),
+      tick_(tick != nullptr ? tick : TickCount),
+      main_thread_(std::this_thread::get_id()) {}
+
+ConsoleUi::~ConsoleUi() {
+  // Leave the cursor below whatever is still drawn.
+  if (live_lines_ > 0 && streams_.out_is_terminal) std::fputs("\n", streams_.out);
+  std::fflush(streams_.out);
+}
+
+ConsoleUi::Window* ConsoleUi::Find(WindowRef window, Kind kind) {
+  auto it = windows_.find(window);
+  return it != windows_.end() && it->second.kind == kind ? &it->second : nullptr;
+}
+
+WindowRef ConsoleUi::Add(Window window) {
+  const WindowRef ref = next_ref_++;
+  windows_.emplace(ref, std::move(window));
+  return ref;
+}
+
+void ConsoleUi::Remove(WindowRef& window, Kind kind) {
+  if (Find(window, kind) != nullptr) {
+    windows_.erase(window);
+    if (window == download_window_) download_window_ = kNoWindow;
+    Redraw();
+  }
+  window = kNoWindow;
+}
+
+void ConsoleUi::ClearLive() {
+  if (!streams_.out_is_terminal || live_lines_ == 0) return;
+  std::fputs("\r", streams_.out);
+  if (live_lines_ > 1) std::fprintf(streams_.out, "\x1b[%dA", live_lines_ - 1);
+  std::fputs("\x1b[J", streams_.out);
+  live_lines_ = 0;
+}
+
+void ConsoleUi::PrintLine(const std::string& cp1252) {
+  ClearLive();
+  std::fputs(Cp1252ToUtf8(cp1252).c_str(), streams_.out);
+  std::fputs("\n", streams_.out);
+  Redraw();
+}
+
+std::vector<std::string> ConsoleUi::LiveLines() const {
+  std::vector<std::string> lines;
+  for (const auto& [ref, window] : windows_) {
+    if (!window.visible) continue;
+    switch (window.kind) {
+      case Kind::kConnecting: {
+        std::string text;
+        for (const std::string& line : window.lines) {
+          if (line.empty()) continue;
+          if (!text.empty()) text += " | ";
+          text += line;
+        }
+        if (!text.empty()) lines.push_back(text);
+        break;
+      }
+      case Kind::kSearch:
+        lines.push_back(std::string(kSearchMessage) + TextBar(window.search_percent, kBarWidth));
+        break;
+      case Kind::kDownload: {
+        std::string overall = "Total " + TextBar(window.overall_percent, kBarWidth) + " " +
+                              Percent(window.overall_percent);
+        if (window.figures.in_progress)
+          overall += "  " + window.figures.amounts + "  " + Trim(window.figures.speed) + "  " +
+                     window.figures.remaining_time + "  " + window.figures.files;
+        lines.push_back(overall);
+        lines.push_back("File  " + TextBar(window.item_percent, kBarWidth) + " " +
+                        Percent(window.item_percent));
+        break;
+      }
+    }
+  }
+  return lines;
+}
+
+void ConsoleUi::Redraw() {
+  if (!streams_.out_is_terminal) return;
+  ClearLive();
+  const std::vector<std::string> lines = LiveLines();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) std::fputs("\n", streams_.out);
+    const std::size_t room = static_cast<std::size_t>(std::max(streams_.columns - 1, 1));
+    std::fputs(Cp1252ToUtf8(lines[i].substr(0, room)).c_str(), streams_.out);
+  }
+  live_lines_ = static_cast<int>(lines.size());
+  std::fflush(streams_.out);
+}
+
+WindowRef ConsoleUi::ShowConnectingWindow() {
+  Window window;
+  window.kind = Kind::kConnecting;
+  window.visible = true;
+  window.lines[1] = kConnectingText;
+  const WindowRef ref = Add(window);
+  if (streams_.out_is_terminal)
+    Redraw();
+  else
+    PrintLine(kConnectingText);
+  return ref;
+}
+
+void ConsoleUi::CloseConnectingWindow(WindowRef& window) {
+  Remove(window, Kind::kConnecting);
+}
+
+WindowRef ConsoleUi::OpenStatusWindow() {
+  if (std::this_thread::get_id() != main_thread_) return kNoWindow;
+  Window window;
+  window.kind = Kind::kConnecting;
+  window.visible = true;
+  return Add(window);
+}
+
+void ConsoleUi::PushStatusLine(WindowRef ref, const std::string& text) {
+  Window* window = Find(ref, Kind::kConnecting);
+  if (window == nullptr) return;
+  window->lines[0] = window->lines[1];
+  window->lines[1] = window->lines[2];
+  window->lines[2] = text;
+  // Each status line is worth keeping in the scrollback.
+  PrintLine(text);
+}
+
+WindowRef ConsoleUi::OpenDownloadWindow(bool hidden) {
+  if (download_window_ != kNoWindow) return download_window_;
+  Window window;
+  window.kind = Kind::kDownload;
+  window.visible = !hidden;
+  window.english = IsEnglish();
+  window.start_tick = tick_();
+  download_window_ = Add(window);
+  if (!hidden) {
+    const DownloadWindowTexts texts = DownloadTexts(window.english);
+    PrintLine(texts.caption + ": " + texts.title_explain);
+  }
+  SetDownloadPhase(download_window_, 1);
+  return download_window_;
+}
+
+void ConsoleUi::SetDownloadPhase(WindowRef ref, int phase) {
+  Window* window = Find(ref, Kind::kDownload);
+  if (window == nullptr || phase < 1 || phase > 3) return;
+  window->phase = phase;
+  if (!window->visible) return;
+  const DownloadWindowTexts texts = DownloadTexts(window->english);
+  PrintLine("[" + std::to_string(phase) + "/3] " + texts.phases[phase - 1]);
+}
+
+void ConsoleUi::PrintDownloadPlain(Window& window, bool force) {
+  std::string line = "Total " + Percent(window.overall_percent);
+  if (window.figures.in_progress)
+    line += "  " + window.figures.amounts + "  " + Trim(window.figures.speed) + "  " +
+            window.figures.remaining_time + "  " + window.figures.files;
+  // Speed and time change with every call; a line is worth printing when the
+  // percent or the file count moves.
+  const std::string key = std::to_string(window.overall_percent) + "/" + window.figures.files;
+  if (!force && key == window.last_plain) return;
+  window.last_plain = key;
+  PrintLine(line);
+}
+
+void ConsoleUi::UpdateDownloadProgress(WindowRef ref, std::uint64_t bytes_expected,
+                                       std::uint64_t bytes_received, std::uint64_t files_expected,
+                                       std::uint64_t files_received) {
+  Window* window = Find(ref, Kind::kDownload);
+  if (window == nullptr) return;
+  const DownloadCounts counts{bytes_expected, bytes_received, files_expected, files_received};
+  window->figures = ComputeDownloadFigures(counts, tick_() - window->start_tick, IsEnglish());
+  if (window->figures.in_progress) window->overall_percent = window->figures.percent;
+  if (!window->visible) return;
+  if (streams_.out_is_terminal)
+    Redraw();
+  else
+    PrintDownloadPlain(*window, false);
+}
+
+void ConsoleUi::UpdateItemProgress(WindowRef ref, std::uint64_t object_size,
+                                   std::uint64_t object_received) {
+  Window* window = Find(ref, Kind::kDownload);
+  if (window == nullptr) return;
+  window->item_percent = ProgressPercent(
+      static_cast<std::int64_t>(std::min<std::uint64_t>(object_received, INT64_MAX)),
+      static_cast<std::int64_t>(std::min<std::uint64_t>(object_size, INT64_MAX)));
+  if (!window->visible) return;
+  if (streams_.out_is_terminal) {
+    Redraw();
+    return;
+  }
+  const int decile = window->item_percent / 10;
+  if (decile == window->last_item_decile) return;
+  window->last_item_decile = decile;
+  PrintLine("File  " + Percent(window->item_percent));
+}
+
+void ConsoleUi::CloseDownloadWindow(WindowRef& window) {
+  Remove(window, Kind::kDownload);
+}
+
+WindowRef ConsoleUi::OpenSearchWindow() {
+  Window window;
+  window.kind = Kind::kSearch;
+  return Add(window);
+}
+
+void ConsoleUi::ShowSearchWindow(WindowRef ref) {
+  Window* window = Find(ref, Kind::kSearch);
+  if (window == nullptr || window->visible) return;
+  window->visible = true;
+  if (streams_.out_is_terminal)
+    Redraw();
+  else
+    PrintLine(std::string(kSearchCaption) + " ...");
+}
+
+void ConsoleUi::SetSearchProgress(WindowRef ref, int percent) {
+  Window* window = Find(ref, Kind::kSearch);
+  if (window == nullptr) return;
+  window->search_percent = std::clamp(percent, 0, 100);
+  if (window->visible) Redraw();
+}
+
+void ConsoleUi::CloseSearchWindow(WindowRef& window) {
+  Remove(window, Kind::kSearch);
+}
+
+void ConsoleUi::ShowMessageDialog(Colour, const std::string& caption, const std::string& text) {
+  PrintLine(caption + ": " + text);
+}
+
+DialogResult ConsoleUi::AskQuestionDialog(Colour, const std::string& caption,
+                                          const std::string& text) {
+  const std::string prompt = caption + ": " + text + " [y/n] ";
+  if (!streams_.in_is_terminal) {
+    PrintLine(prompt + "n (no terminal to answer)");
+    return DialogResult::kNo;
+  }
+  ClearLive();
+  std::fputs(Cp1252ToUtf8(prompt).c_str(), streams_.out);
+  std::fflush(streams_.out);
+  char answer[64];
+  if (std::fgets(answer, sizeof answer, streams_.in) == nullptr) {
+    std::fputs("\n", streams_.out);
+    Redraw();
+    return DialogResult::kNone;
+  }
+  Redraw();
+  const std::string word = LowerCase(Trim(answer));
+  return word == "y" || word == "yes" || word == "o" || word == "oui" ? DialogResult::kYes
+                                                                      : DialogResult::kNo;
+}
+
+void ConsoleUi::ProcessMessages() {
+  std::fflush(streams_.out);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,179 @@
+#include "ui/qt_ui.h"
+
+#include <QThread>
+
+#include <algorithm>
+
+#include "settings/settings.h"
+#include "ui/gauge.h"
+#include "ui/qt_windows.h"
+#include "ui/window_texts.h"
+#include "util/tick.h"
+
+namespace quorvane {
+
+namespace {
+
+// QApplication keeps references to these for its whole life.
+int g_argc = 1;
+char g_program_name[] = "quorvane-setup";
+char* g_argv[] = {g_program_name, nullptr};
+
+std::int64_t Signed(std::uint64_t value) {
+  return static_cast<std::int64_t>(std::min<std::uint64_t>(value, INT64_MAX));
+}
+
+}  // namespace
+
+QtInstallationUi::QtInstallationUi(TickSource tick) : tick_(tick != nullptr ? tick : TickCount) {
+  if (QApplication::instance() == nullptr) {
+    application_ = std::make_unique<QApplication>(g_argc, g_argv);
+    // Closing a window must never end anything: the program has no main window.
+    QApplication::setQuitOnLastWindowClosed(false);
+  }
+}
+
+QtInstallationUi::~QtInstallationUi() {
+  windows_.clear();
+  application_.reset();
+}
+
+QWidget* QtInstallationUi::Widget(WindowRef window) const {
+  auto it = windows_.find(window);
+  return it == windows_.end() ? nullptr : it->second.get();
+}
+
+template <typename T>
+T* QtInstallationUi::Find(WindowRef window) const {
+  return dynamic_cast<T*>(Widget(window));
+}
+
+WindowRef QtInstallationUi::Add(std::unique_ptr<QWidget> widget) {
+  const WindowRef ref = next_ref_++;
+  windows_.emplace(ref, std::move(widget));
+  return ref;
+}
+
+template <typename T>
+void QtInstallationUi::Remove(WindowRef& window) {
+  if (T* widget = Find<T>(window)) {
+    widget->hide();
+    windows_.erase(window);
+    if (window == download_window_) download_window_ = kNoWindow;
+  }
+  window = kNoWindow;
+}
+
+WindowRef QtInstallationUi::ShowConnectingWindow() {
+  auto window = std::make_unique<ConnectingWindow>();
+  window->SetLines("", kConnectingText, "");
+  window->show();
+  window->RepaintNow();
+  return Add(std::move(window));
+}
+
+void QtInstallationUi::CloseConnectingWindow(WindowRef& window) {
+  Remove<ConnectingWindow>(window);
+}
+
+WindowRef QtInstallationUi::OpenStatusWindow() {
+  if (QThread::currentThread() != QCoreApplication::instance()->thread()) return kNoWindow;
+  auto window = std::make_unique<ConnectingWindow>();
+  window->SetLines("", "", "");
+  window->move(10, 10);
+  window->show();
+  window->RepaintNow();
+  return Add(std::move(window));
+}
+
+void QtInstallationUi::PushStatusLine(WindowRef ref, const std::string& text) {
+  ConnectingWindow* window = Find<ConnectingWindow>(ref);
+  if (window == nullptr) return;
+  window->PushLine(text);
+  window->show();
+  window->RepaintNow();
+}
+
+WindowRef QtInstallationUi::OpenDownloadWindow(bool hidden) {
+  if (download_window_ != kNoWindow) return download_window_;
+  auto window = std::make_unique<DownloadWindow>(IsEnglish(), tick_());
+  window->SetPhase(1);
+  window->ShowFigures(DownloadFigures{});
+  window->OverallGauge()->Draw(0);
+  window->ItemGauge()->Draw(0);
+  if (!hidden) window->show();
+  window->RepaintNow();
+  download_window_ = Add(std::move(window));
+  return download_window_;
+}
+
+void QtInstallationUi::SetDownloadPhase(WindowRef ref, int phase) {
+  DownloadWindow* window = Find<DownloadWindow>(ref);
+  if (window == nullptr) return;
+  window->SetPhase(phase);
+  window->RepaintNow();
+}
+
+void QtInstallationUi::UpdateDownloadProgress(WindowRef ref, std::uint64_t bytes_expected,
+                                              std::uint64_t bytes_received,
+                                              std::uint64_t files_expected,
+                                              std::uint64_t files_received) {
+  DownloadWindow* window = Find<DownloadWindow>(ref);
+  if (window == nullptr) return;
+  const DownloadCounts counts{bytes_expected, bytes_received, files_expected, files_received};
+  window->ShowFigures(ComputeDownloadFigures(counts, tick_() - window->StartTick(), IsEnglish()));
+  window->RepaintNow();
+}
+
+void QtInstallationUi::UpdateItemProgress(WindowRef ref, std::uint64_t object_size,
+                                          std::uint64_t object_received) {
+  DownloadWindow* window = Find<DownloadWindow>(ref);
+  if (window == nullptr) return;
+  window->ItemGauge()->Draw(ProgressPercent(Signed(object_received), Signed(object_size)));
+  window->RepaintNow();
+}
+
+void QtInstallationUi::CloseDownloadWindow(WindowRef& window) {
+  Remove<DownloadWindow>(window);
+}
+
+WindowRef QtInstallationUi::OpenSearchWindow() {
+  return Add(std::make_unique<SearchWindow>());
+}
+
+void QtInstallationUi::ShowSearchWindow(WindowRef ref) {
+  SearchWindow* window = Find<SearchWindow>(ref);
+  if (window == nullptr) return;
+  window->show();
+  window->repaint();
+}
+
+void QtInstallationUi::SetSearchProgress(WindowRef ref, int percent) {
+  SearchWindow* window = Find<SearchWindow>(ref);
+  if (window == nullptr) return;
+  window->Gauge()->Draw(percent);
+  if (window->isVisible()) window->repaint();
+}
+
+void QtInstallationUi::CloseSearchWindow(WindowRef& window) {
+  Remove<SearchWindow>(window);
+}
+
+void QtInstallationUi::ShowMessageDialog(Colour colour, const std::string& caption,
+                                         const std::string& text) {
+  ModalDialog dialog(colour, caption, text, false);
+  dialog.exec();
+}
+
+DialogResult QtInstallationUi::AskQuestionDialog(Colour colour, const std::string& caption,
+                                                 const std::string& text) {
+  ModalDialog dialog(colour, caption, text, true);
+  dialog.exec();
+  return dialog.Result();
+}
+
+void QtInstallationUi::ProcessMessages() {
+  QCoreApplication::processEvents();
+}
+
+}  // namespace quorvane
