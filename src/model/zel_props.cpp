@@ -1,7 +1,10 @@
 #include "model/zel_props.h"
 
+#include <charconv>
 #include <filesystem>
+#include <optional>
 
+#include "model/object_stream.h"
 #include "model/zel_cols.h"
 #include "model/zel_object.h"
 #include "util/atomic_file.h"
@@ -248,9 +251,9 @@ PropVariant TZelProps::PropValue(int index) const {
   }
 }
 
-void TZelProps::SetPropValue(int index, const PropVariant& value) {
+bool TZelProps::SetPropValue(int index, const PropVariant& value) {
   const PropertyInfo* info = Info(index);
-  if (info == nullptr || info->IsReadOnly()) return;
+  if (info == nullptr || info->IsReadOnly()) return false;
   if (const auto* s = std::get_if<std::string>(&value); s && info->kind == PropKind::String) {
     info->access.set_string(owner_, std::string(*s));
   } else if (const auto* d = std::get_if<double>(&value); d && info->kind == PropKind::Float) {
@@ -259,6 +262,64 @@ void TZelProps::SetPropValue(int index, const PropVariant& value) {
     info->access.set_ordinal(owner_, *i);
   } else if (i && info->kind == PropKind::Float) {
     info->access.set_float(owner_, static_cast<double>(*i));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// The ordinal of an enumeration value given by its member name or display text.
+std::optional<std::int64_t> EnumOrdinalOf(const PropertyInfo& info, const std::string& text) {
+  if (info.enum_info == nullptr) return std::nullopt;
+  if (const int ordinal = info.enum_info->IndexOf(text); ordinal >= 0) return ordinal;
+  for (std::size_t k = 0; k < info.enum_info->members.size(); ++k)
+    if (EnumDisplayName(info.type_name, static_cast<int>(k)) == text)
+      return static_cast<std::int64_t>(k);
+  return std::nullopt;
+}
+
+std::optional<std::int64_t> IntegerOf(const std::string& text) {
+  std::int64_t value = 0;
+  const std::string trimmed = Trim(text);
+  const auto [end, error] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
+  if (error != std::errc() || end != trimmed.data() + trimmed.size()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+void TZelProps::LoadFromRecord(const DataSetRecord& record) {
+  for (const DataSetField& field : record) {
+    const int index = IndexOfColumn(field.name);
+    const PropertyInfo* info = Info(index);
+    if (info == nullptr) continue;
+    const auto* text = std::get_if<std::string>(&field.value);
+    TPersistent* nested = info->kind == PropKind::Object && info->access.get_object
+                              ? info->access.get_object(owner_)
+                              : nullptr;
+    if (nested != nullptr && field.kind == FieldKind::Blob) {
+      if (text == nullptr || text->empty()) continue;
+      if (nested->ClassName() == "TBitmap" || nested->ClassName() == "TPicture") {
+        static_cast<TBitmap*>(nested)->SetBytes(*text);
+      } else if (auto* blob = dynamic_cast<TZelObject*>(nested);
+                 blob != nullptr && blob->ClassName() == "TZelSOObjectAsBlob") {
+        ObjectReader(*text).ReadRootInto(*blob);
+      }
+      continue;
+    }
+    if (nested != nullptr && field.kind == FieldKind::Memo) {
+      if (nested->ClassName() == "TStringList" && text != nullptr)
+        static_cast<TStringList*>(nested)->SetText(*text);
+      continue;
+    }
+    if (std::holds_alternative<std::monostate>(field.value) || SetPropValue(index, field.value))
+      continue;
+    if (text == nullptr || info->access.set_ordinal == nullptr) continue;
+    const auto converted =
+        info->kind == PropKind::Enumeration ? EnumOrdinalOf(*info, *text) : IntegerOf(*text);
+    if (converted) info->access.set_ordinal(owner_, *converted);
   }
 }
 

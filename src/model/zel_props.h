@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "model/persistent.h"
 
@@ -46,6 +47,16 @@ const EnumInfo& TypeOfPropEnum();
 
 // A property value as the generic property access sees it.
 using PropVariant = std::variant<std::monostate, std::int64_t, double, std::string>;
+
+// One field of a data-set record, for LoadFromRecord. Blob and memo fields hold
+// their bytes or text as a string value.
+enum class FieldKind : std::uint8_t { Plain, Blob, Memo };
+struct DataSetField {
+  std::string name;
+  FieldKind kind = FieldKind::Plain;
+  PropVariant value;
+};
+using DataSetRecord = std::vector<DataSetField>;
 
 class TZelProp : public TCollectionItem {
  public:
@@ -88,10 +99,14 @@ class TZelProps : public TOwnedCollection<TZelProp> {
 
   std::string PropValueText(int index, bool list_flag) const;
   PropVariant PropValue(int index) const;
-  void SetPropValue(int index, const PropVariant& value);
+  // False when the value's kind does not fit the property.
+  bool SetPropValue(int index, const PropVariant& value);
 
   // Column definitions into a TZelCols, or the text form into a string list.
   void FillStrings(TPersistent& target) const;
+
+  // Assigns each field whose name is a declared column to its property.
+  void LoadFromRecord(const DataSetRecord& record);
 
   std::string FatFileName(int index) const;
   void SaveFat();

@@ -172,3 +172,33 @@ TEST_F(FatFilesTest, SideFilesAreWrittenOnceAndLoadedBack) {
 
 }  // namespace
 }  // namespace quorvane
+
+namespace quorvane {
+namespace {
+
+TEST(ZelPropsRecordTest, LoadFromRecordAssignsByColumnWithConversions) {
+  test::TTestCard card;
+  const DataSetRecord record = {
+      {"NICK_NAME", FieldKind::Plain, std::string("Bob")},
+      {"size", FieldKind::Plain, std::string(" 42 ")},  // text into an integer column
+      {"SEX", FieldKind::Plain, std::string("Femme")},  // display text of an enumeration
+      {"LINES", FieldKind::Memo, std::string("a\r\nb")},
+      {"UNKNOWN", FieldKind::Plain, std::string("ignored")},
+      {"WEBPAGE", FieldKind::Plain, std::monostate{}},
+  };
+  card.xsWeb = "kept";
+  card.Props().LoadFromRecord(record);
+  EXPECT_EQ(card.xsNickName, "Bob");
+  EXPECT_EQ(card.xnSize, 42);
+  EXPECT_EQ(card.xFlag, 2);
+  EXPECT_EQ(card.xLines->Lines(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(card.xsWeb, "kept");
+
+  card.Props().LoadFromRecord({{"SEX", FieldKind::Plain, std::string("tos_Male")},
+                               {"SIZE", FieldKind::Plain, std::string("12x")}});
+  EXPECT_EQ(card.xFlag, 1);
+  EXPECT_EQ(card.xnSize, 42);  // not a number: unchanged
+}
+
+}  // namespace
+}  // namespace quorvane
