@@ -605,11 +605,13 @@ class TextParser {
     }
     std::string_view name;
     std::string_view class_name = Identifier();
+    int class_line = line_;
     SkipBlanks();
     if (Peek() == ':') {
       ++pos_;
       name = class_name;
       class_name = Identifier();
+      class_line = line_;
       SkipBlanks();
     }
     std::int64_t position = 0;
@@ -618,6 +620,11 @@ class TextParser {
       flags |= kPrefixChildPos;
       position = Integer();
       Expect(']');
+    }
+    // Without a prefix, a length byte from 0xF0 up would read as one.
+    if (flags == 0 && class_name.size() >= kPrefixMask) {
+      line_ = class_line;
+      Fail("Identificateur trop long");
     }
     if (flags != 0) {
       out_ += static_cast<char>(kPrefixMask | flags);

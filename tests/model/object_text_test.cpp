@@ -356,6 +356,11 @@ TEST(ObjectText, HeadersCarryPrefixFlagsAndKeywordNames) {
   EXPECT_EQ(Hex(ObjectTextToBinary(text)), Hex(b.Build()));
   EXPECT_EQ(ObjectBinaryToText(b.Build()), text);
   // A prefix without flags is dropped; unknown flag bits are ignored.
+  // Without a prefix a class name's length byte must stay below the prefix mark.
+  for (const std::string& header :
+       {"object " + std::string(239, 'C'), "inline " + std::string(255, 'C'),
+        "object " + std::string(255, 'C') + " [1]"})
+    EXPECT_EQ(ObjectBinaryToText(ObjectTextToBinary(header + "\nend")), header + "\nend\n");
   EXPECT_EQ(ObjectBinaryToText(StreamBuilder().Byte(0xF8).Object("T", "A").Done()),
             "object A: T\nend\n");
 }
@@ -466,6 +471,8 @@ TEST(ObjectText, MalformedTextNamesTheLine) {
       {"object A: T\r\n  " + std::string(256, 'N') + " = 1\r\nend",
        "Identificateur trop long à la ligne 2"_w},
       {"object A: T\r  P = (\r\r", "')' attendu à la ligne 4"_w},
+      {"object A: T\n  object\n " + std::string(240, 'C') + "\n  end\nend",
+       "Identificateur trop long à la ligne 3"_w},
   };
   for (const auto& [text, message] : cases)
     EXPECT_EQ(ParserErrorOf(text), message) << text;
