@@ -10,6 +10,7 @@
 #include "objects/files.h"
 #include "transport/bzip_block.h"
 #include "transport/data_transfer.h"
+#include "transport/frame_description.h"
 #include "transport/frame_reassembler.h"
 #include "transport_fixture.h"
 
@@ -206,6 +207,33 @@ TEST_F(OutgoingTest, FailedFrameWriteQueuesNothingOfTheObject) {
   EXPECT_TRUE(FilesIn("DB\\TRM").empty());
   out_->SendObject(*FileOfStreamSize(300));
   EXPECT_EQ(Frames(Drain(*out_)).size(), 1u);
+}
+
+TEST_F(OutgoingTest, FrameFileDescriptionShowsHeaderTrailerAndObject) {
+  TSOFile file(nullptr);
+  file.xFileName = "shown.txt";
+  out_->SendObject(file);
+  std::string native;
+  {
+    std::lock_guard guard(out_->Mutex());
+    native = NativePath("DB\\TRM\\" + FilesIn("DB\\TRM")[0]);
+  }
+  const std::string bytes = ReadFile(native);
+  const std::string text = DescribeFrameFile(native);
+  EXPECT_NE(text.find("Start marker: KDKDKKDBEG\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Length: " + bytes.substr(10, 10)), std::string::npos);
+  EXPECT_NE(text.find("Kind: N (object)\n"), std::string::npos);
+  EXPECT_NE(text.find("Compression: C (compressed block)\n"), std::string::npos);
+  EXPECT_NE(text.find("object "), std::string::npos);
+  EXPECT_NE(text.find("xFileName = 'shown.txt'"), std::string::npos) << text;
+
+  EXPECT_NE(
+      DescribeFrame(bytes.substr(0, bytes.size() - 1)).find("not " + std::to_string(bytes.size())),
+      std::string::npos);
+  EXPECT_NE(DescribeFrame("KDKDKKDBEG00000000xx0123456789").find("bad header"), std::string::npos);
+  std::string broken = bytes;
+  broken[25] ^= 0x40;  // inside the bzip2 stream
+  EXPECT_NE(DescribeFrame(broken).find("Payload: error"), std::string::npos);
 }
 
 }  // namespace
