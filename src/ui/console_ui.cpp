@@ -17,11 +17,18 @@ namespace quorvane {
 
 namespace {
 
-constexpr int kBarWidth = 24;
+constexpr int kBarWidth = 20;
 
 std::string Percent(int percent) {
   std::string text = std::to_string(percent) + "%";
   return std::string(4 - std::min<std::size_t>(text.size(), 4), ' ') + text;
+}
+
+// Most telling first: a narrow terminal cuts the end of the line.
+std::string FiguresText(const DownloadFigures& figures) {
+  if (!figures.in_progress) return "";
+  return "  " + figures.files + "  " + figures.amounts + "  " + figures.remaining_time + "  " +
+         Trim(figures.speed);
 }
 
 }  // namespace
@@ -108,12 +115,8 @@ std::vector<std::string> ConsoleUi::LiveLines() const {
         lines.push_back(std::string(kSearchMessage) + TextBar(window.search_percent, kBarWidth));
         break;
       case Kind::kDownload: {
-        std::string overall = "Total " + TextBar(window.overall_percent, kBarWidth) + " " +
-                              Percent(window.overall_percent);
-        if (window.figures.in_progress)
-          overall += "  " + window.figures.amounts + "  " + Trim(window.figures.speed) + "  " +
-                     window.figures.remaining_time + "  " + window.figures.files;
-        lines.push_back(overall);
+        lines.push_back("Total " + TextBar(window.overall_percent, kBarWidth) + " " +
+                        Percent(window.overall_percent) + FiguresText(window.figures));
         lines.push_back("File  " + TextBar(window.item_percent, kBarWidth) + " " +
                         Percent(window.item_percent));
         break;
@@ -182,14 +185,14 @@ WindowRef ConsoleUi::OpenDownloadWindow(bool hidden) {
   if (!hidden) {
     const DownloadWindowTexts texts = DownloadTexts(window.english);
     PrintLine(texts.caption + ": " + texts.title_explain);
+    PrintLine("[1/3] " + texts.phases[0]);
   }
-  SetDownloadPhase(download_window_, 1);
   return download_window_;
 }
 
 void ConsoleUi::SetDownloadPhase(WindowRef ref, int phase) {
   Window* window = Find(ref, Kind::kDownload);
-  if (window == nullptr || phase < 1 || phase > 3) return;
+  if (window == nullptr || phase < 1 || phase > 3 || phase == window->phase) return;
   window->phase = phase;
   if (!window->visible) return;
   const DownloadWindowTexts texts = DownloadTexts(window->english);
@@ -197,10 +200,7 @@ void ConsoleUi::SetDownloadPhase(WindowRef ref, int phase) {
 }
 
 void ConsoleUi::PrintDownloadPlain(Window& window, bool force) {
-  std::string line = "Total " + Percent(window.overall_percent);
-  if (window.figures.in_progress)
-    line += "  " + window.figures.amounts + "  " + Trim(window.figures.speed) + "  " +
-            window.figures.remaining_time + "  " + window.figures.files;
+  const std::string line = "Total " + Percent(window.overall_percent) + FiguresText(window.figures);
   // Speed and time change with every call; a line is worth printing when the
   // percent or the file count moves.
   const std::string key = std::to_string(window.overall_percent) + "/" + window.figures.files;
@@ -228,9 +228,7 @@ void ConsoleUi::UpdateItemProgress(WindowRef ref, std::uint64_t object_size,
                                    std::uint64_t object_received) {
   Window* window = Find(ref, Kind::kDownload);
   if (window == nullptr) return;
-  window->item_percent = ProgressPercent(
-      static_cast<std::int64_t>(std::min<std::uint64_t>(object_received, INT64_MAX)),
-      static_cast<std::int64_t>(std::min<std::uint64_t>(object_size, INT64_MAX)));
+  window->item_percent = CountPercent(object_received, object_size);
   if (!window->visible) return;
   if (streams_.out_is_terminal) {
     Redraw();

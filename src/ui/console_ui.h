@@ -64,7 +64,7 @@ class ConsoleUi : public InstallationUi {
     std::string lines[3];  // connecting window: top, middle, bottom
     // Download window.
     bool english = false;
-    int phase = 1;
+    int phase = 1;  // phases are announced when they change
     std::uint32_t start_tick = 0;
     int overall_percent = 0;
     DownloadFigures figures;

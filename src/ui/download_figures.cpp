@@ -23,11 +23,6 @@ std::string FixedThreeDecimals(double value) {
   return text;
 }
 
-std::int64_t Clamp63(std::uint64_t value) {
-  return value > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX
-                                                       : static_cast<std::int64_t>(value);
-}
-
 }  // namespace
 
 std::string FormatTimeOfDay(double milliseconds) {
@@ -49,7 +44,7 @@ DownloadFigures ComputeDownloadFigures(const DownloadCounts& counts, std::uint32
     return figures;
 
   figures.in_progress = true;
-  figures.percent = ProgressPercent(Clamp63(counts.bytes_received), Clamp63(counts.bytes_expected));
+  figures.percent = CountPercent(counts.bytes_received, counts.bytes_expected);
 
   const std::uint64_t elapsed_seconds = elapsed_ms / 1000;
   const std::uint64_t speed = elapsed_seconds > 0 ? counts.bytes_received / elapsed_seconds : 0;

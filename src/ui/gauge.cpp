@@ -28,6 +28,13 @@ int ProgressPercent(std::int64_t value, std::int64_t total) {
   return static_cast<int>(quotient);
 }
 
+int CountPercent(std::uint64_t value, std::uint64_t total) {
+  const auto clamp = [](std::uint64_t count) {
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX));
+  };
+  return ProgressPercent(clamp(value), clamp(total));
+}
+
 namespace {
 
 // Two triangles that split a rectangle widened by `spread` on each side along

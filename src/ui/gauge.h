@@ -17,6 +17,8 @@ namespace quorvane {
 // value < total and 100 from there on (so 0 of 0 is 100). Computed in 64 bits,
 // so byte counts beyond 21 MB do not overflow, and always within 0..100.
 int ProgressPercent(std::int64_t value, std::int64_t total);
+// The same for unsigned counters; values beyond 2^63 count as 2^63 - 1.
+int CountPercent(std::uint64_t value, std::uint64_t total);
 
 // A rectangle in the GDI sense: right and bottom are one past the last pixel.
 struct GaugeRect {

@@ -2,8 +2,6 @@
 
 #include <QThread>
 
-#include <algorithm>
-
 #include "settings/settings.h"
 #include "ui/gauge.h"
 #include "ui/qt_windows.h"
@@ -18,10 +16,6 @@ namespace {
 int g_argc = 1;
 char g_program_name[] = "quorvane-setup";
 char* g_argv[] = {g_program_name, nullptr};
-
-std::int64_t Signed(std::uint64_t value) {
-  return static_cast<std::int64_t>(std::min<std::uint64_t>(value, INT64_MAX));
-}
 
 }  // namespace
 
@@ -129,7 +123,7 @@ void QtInstallationUi::UpdateItemProgress(WindowRef ref, std::uint64_t object_si
                                           std::uint64_t object_received) {
   DownloadWindow* window = Find<DownloadWindow>(ref);
   if (window == nullptr) return;
-  window->ItemGauge()->Draw(ProgressPercent(Signed(object_received), Signed(object_size)));
+  window->ItemGauge()->Draw(CountPercent(object_received, object_size));
   window->RepaintNow();
 }
 

@@ -25,6 +25,8 @@ TEST(ProgressPercent, LargeCountsDoNotOverflow) {
   EXPECT_EQ(ProgressPercent(4'000'000'000LL, 4'000'000'001LL), 99);
   EXPECT_EQ(ProgressPercent(INT64_MAX / 2, INT64_MAX), 49);
   EXPECT_EQ(ProgressPercent(INT64_MAX - 1, INT64_MAX), 99);
+  EXPECT_EQ(CountPercent(UINT64_MAX, UINT64_MAX), 100);
+  EXPECT_EQ(CountPercent(1, UINT64_MAX), 0);
 }
 
 TEST(GaugeGeometry, TroughAndBarOfAWindowGauge) {
