@@ -9,6 +9,7 @@
 #include "objects/files.h"
 #include "transport/bzip_block.h"
 #include "transport_fixture.h"
+#include "util/codec.h"
 
 namespace quorvane {
 namespace {
@@ -16,8 +17,9 @@ namespace {
 class DataTransferTest : public testing::TransportTest {
  protected:
   static std::unique_ptr<TSOFile> Sample() {
+    using namespace literals;
     auto file = std::make_unique<TSOFile>(nullptr);
-    file->xFileName = "Numéro.txt";
+    file->xFileName = "Numéro.txt"_w;
     file->xRelativePath = "DB\\";
     file->xData = std::string("binary\0data\xFF", 12);
     file->xFileSize = 12;
