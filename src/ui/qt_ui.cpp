@@ -12,6 +12,14 @@ namespace quorvane {
 
 namespace {
 
+// Paints the window now and lets the system show it: callers may not pump
+// again for a while (a connection being opened), and the window must be seen.
+void Present(QWidget& window) {
+  if (!window.isVisible()) return;
+  window.repaint();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 // QApplication keeps references to these for its whole life.
 int g_argc = 1;
 char g_program_name[] = "quorvane-setup";
@@ -62,7 +70,7 @@ WindowRef QtInstallationUi::ShowConnectingWindow() {
   auto window = std::make_unique<ConnectingWindow>();
   window->SetLines("", kConnectingText, "");
   window->show();
-  window->RepaintNow();
+  Present(*window);
   return Add(std::move(window));
 }
 
@@ -76,7 +84,7 @@ WindowRef QtInstallationUi::OpenStatusWindow() {
   window->SetLines("", "", "");
   window->move(10, 10);
   window->show();
-  window->RepaintNow();
+  Present(*window);
   return Add(std::move(window));
 }
 
@@ -85,7 +93,7 @@ void QtInstallationUi::PushStatusLine(WindowRef ref, const std::string& text) {
   if (window == nullptr) return;
   window->PushLine(text);
   window->show();
-  window->RepaintNow();
+  Present(*window);
 }
 
 WindowRef QtInstallationUi::OpenDownloadWindow(bool hidden) {
@@ -96,7 +104,7 @@ WindowRef QtInstallationUi::OpenDownloadWindow(bool hidden) {
   window->OverallGauge()->Draw(0);
   window->ItemGauge()->Draw(0);
   if (!hidden) window->show();
-  window->RepaintNow();
+  Present(*window);
   download_window_ = Add(std::move(window));
   return download_window_;
 }
@@ -105,7 +113,7 @@ void QtInstallationUi::SetDownloadPhase(WindowRef ref, int phase) {
   DownloadWindow* window = Find<DownloadWindow>(ref);
   if (window == nullptr) return;
   window->SetPhase(phase);
-  window->RepaintNow();
+  Present(*window);
 }
 
 void QtInstallationUi::UpdateDownloadProgress(WindowRef ref, std::uint64_t bytes_expected,
@@ -116,7 +124,7 @@ void QtInstallationUi::UpdateDownloadProgress(WindowRef ref, std::uint64_t bytes
   if (window == nullptr) return;
   const DownloadCounts counts{bytes_expected, bytes_received, files_expected, files_received};
   window->ShowFigures(ComputeDownloadFigures(counts, tick_() - window->StartTick(), IsEnglish()));
-  window->RepaintNow();
+  Present(*window);
 }
 
 void QtInstallationUi::UpdateItemProgress(WindowRef ref, std::uint64_t object_size,
@@ -124,7 +132,7 @@ void QtInstallationUi::UpdateItemProgress(WindowRef ref, std::uint64_t object_si
   DownloadWindow* window = Find<DownloadWindow>(ref);
   if (window == nullptr) return;
   window->ItemGauge()->Draw(CountPercent(object_received, object_size));
-  window->RepaintNow();
+  Present(*window);
 }
 
 void QtInstallationUi::CloseDownloadWindow(WindowRef& window) {
@@ -139,14 +147,14 @@ void QtInstallationUi::ShowSearchWindow(WindowRef ref) {
   SearchWindow* window = Find<SearchWindow>(ref);
   if (window == nullptr) return;
   window->show();
-  window->repaint();
+  Present(*window);
 }
 
 void QtInstallationUi::SetSearchProgress(WindowRef ref, int percent) {
   SearchWindow* window = Find<SearchWindow>(ref);
   if (window == nullptr) return;
   window->Gauge()->Draw(percent);
-  if (window->isVisible()) window->repaint();
+  Present(*window);
 }
 
 void QtInstallationUi::CloseSearchWindow(WindowRef& window) {

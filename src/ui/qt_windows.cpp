@@ -112,10 +112,6 @@ void ConnectingWindow::PushLine(const std::string& text) {
   lines_[2]->setText(ToQString(text));
 }
 
-void ConnectingWindow::RepaintNow() {
-  if (isVisible()) repaint();
-}
-
 // ---- download window ----
 
 DownloadWindow::DownloadWindow(bool english, std::uint32_t start_tick)
@@ -174,18 +170,13 @@ void DownloadWindow::ShowFigures(const DownloadFigures& figures) {
   files_->setText(ToQString(figures.files));
 }
 
-void DownloadWindow::RepaintNow() {
-  if (isVisible()) repaint();
-}
-
 void DownloadWindow::closeEvent(QCloseEvent* event) {
   event->ignore();
 }
 
 // ---- search window ----
 
-SearchWindow::SearchWindow()
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+SearchWindow::SearchWindow() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
   setObjectName("TF_ServerIntrouvable");
   setWindowTitle(ToQString(kSearchCaption));
   setFont(InstallerFont("MS Sans Serif", 8));

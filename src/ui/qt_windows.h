@@ -33,7 +33,6 @@ class ConnectingWindow : public QWidget {
   QLabel* Line(int index) const { return lines_[index]; }
   void SetLines(const std::string& top, const std::string& middle, const std::string& bottom);
   void PushLine(const std::string& text);
-  void RepaintNow();
 
  private:
   QLabel* lines_[3];
@@ -48,7 +47,6 @@ class DownloadWindow : public QWidget {
   void SetPhase(int phase);
   void ShowFigures(const DownloadFigures& figures);
   std::uint32_t StartTick() const { return start_tick_; }
-  void RepaintNow();
 
  protected:
   // The installation owns this window; its close box must not take it away.

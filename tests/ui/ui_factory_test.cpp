@@ -1,0 +1,40 @@
+#include "ui/ui_factory.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+namespace quorvane {
+namespace {
+
+// Each case sets the three variables the choice reads.
+void Environment(const char* ui, const char* display, const char* wayland) {
+  const auto set = [](const char* name, const char* value) {
+    if (value != nullptr)
+      ::setenv(name, value, 1);
+    else
+      ::unsetenv(name);
+  };
+  set("QUORVANE_UI", ui);
+  set("DISPLAY", display);
+  set("WAYLAND_DISPLAY", wayland);
+}
+
+TEST(ChooseUiBackend, DisplayDecidesUnlessForced) {
+  Environment(nullptr, nullptr, nullptr);
+  EXPECT_EQ(ChooseUiBackend(), UiBackend::kConsole);
+  Environment(nullptr, "", "");
+  EXPECT_EQ(ChooseUiBackend(), UiBackend::kConsole);
+  Environment(nullptr, ":0", nullptr);
+  EXPECT_EQ(ChooseUiBackend(), UiBackend::kQt);
+  Environment(nullptr, nullptr, "wayland-0");
+  EXPECT_EQ(ChooseUiBackend(), UiBackend::kQt);
+  Environment("console", ":0", "wayland-0");
+  EXPECT_EQ(ChooseUiBackend(), UiBackend::kConsole);
+  Environment("qt", nullptr, nullptr);
+  EXPECT_EQ(ChooseUiBackend(), UiBackend::kQt);
+  Environment("something", nullptr, nullptr);
+  EXPECT_EQ(ChooseUiBackend(), UiBackend::kConsole);
+}
+
+}  // namespace
+}  // namespace quorvane
