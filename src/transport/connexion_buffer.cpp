@@ -109,8 +109,7 @@ void TZelConnexionBuffer::EnqueuePrepared(const std::string& name) {
   if (IsShutDown()) return;
   TxTrame* frame = nullptr;
   try {
-    const std::int32_t number = CountFrame();
-    (void)number;  // a prepared frame keeps number 0; the count still grows
+    CountFrame();  // a prepared frame keeps number 0; the count still grows
     frames_.push_back(std::make_unique<TxTrame>(this));
     frame_list_count_ = frames_.size();
     frame = frames_.back().get();
