@@ -31,6 +31,20 @@ std::string FiguresText(const DownloadFigures& figures) {
          Trim(figures.speed);
 }
 
+// Texts may come from the server: an escape sequence must not reach the
+// terminal, and a line break would spoil the redraw of the live lines. The
+// five bytes Windows-1252 leaves undefined decode to C1 controls, so they go too.
+std::string TerminalText(const std::string& cp1252) {
+  std::string safe = cp1252;
+  for (char& c : safe) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || byte == 0x81 || byte == 0x8D || byte == 0x8F ||
+        byte == 0x90 || byte == 0x9D)
+      c = ' ';
+  }
+  return Cp1252ToUtf8(safe);
+}
+
 }  // namespace
 
 std::string TextBar(int percent, int width) {
@@ -91,7 +105,7 @@ void ConsoleUi::ClearLive() {
 
 void ConsoleUi::PrintLine(const std::string& cp1252) {
   ClearLive();
-  std::fputs(Cp1252ToUtf8(cp1252).c_str(), streams_.out);
+  std::fputs(TerminalText(cp1252).c_str(), streams_.out);
   std::fputs("\n", streams_.out);
   Redraw();
 }
@@ -133,7 +147,7 @@ void ConsoleUi::Redraw() {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (i > 0) std::fputs("\n", streams_.out);
     const std::size_t room = static_cast<std::size_t>(std::max(streams_.columns - 1, 1));
-    std::fputs(Cp1252ToUtf8(lines[i].substr(0, room)).c_str(), streams_.out);
+    std::fputs(TerminalText(lines[i].substr(0, room)).c_str(), streams_.out);
   }
   live_lines_ = static_cast<int>(lines.size());
   std::fflush(streams_.out);
@@ -283,7 +297,7 @@ DialogResult ConsoleUi::AskQuestionDialog(Colour, const std::string& caption,
     return DialogResult::kNo;
   }
   ClearLive();
-  std::fputs(Cp1252ToUtf8(prompt).c_str(), streams_.out);
+  std::fputs(TerminalText(prompt).c_str(), streams_.out);
   std::fflush(streams_.out);
   char answer[64];
   if (std::fgets(answer, sizeof answer, streams_.in) == nullptr) {

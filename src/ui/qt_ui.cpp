@@ -20,6 +20,15 @@ void Present(QWidget& window) {
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
+// Shows the dialog modally by pumping, not with a Qt event loop of its own,
+// like every other wait of the program; blocks until the dialog is closed.
+void RunModal(QDialog& dialog) {
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.show();
+  while (dialog.isVisible())
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 // QApplication keeps references to these for its whole life.
 int g_argc = 1;
 char g_program_name[] = "quorvane-setup";
@@ -164,13 +173,13 @@ void QtInstallationUi::CloseSearchWindow(WindowRef& window) {
 void QtInstallationUi::ShowMessageDialog(Colour colour, const std::string& caption,
                                          const std::string& text) {
   ModalDialog dialog(colour, caption, text, false);
-  dialog.exec();
+  RunModal(dialog);
 }
 
 DialogResult QtInstallationUi::AskQuestionDialog(Colour colour, const std::string& caption,
                                                  const std::string& text) {
   ModalDialog dialog(colour, caption, text, true);
-  dialog.exec();
+  RunModal(dialog);
   return dialog.Result();
 }
 

@@ -152,6 +152,15 @@ TEST_F(ConsoleUiTest, StatusLinesMessagesAndEmptyReferences) {
                           "Serveur don't answer: Try again in few minutes.\n");
 }
 
+TEST_F(ConsoleUiTest, ControlCharactersNeverReachTheTerminal) {
+  {
+    ConsoleUi ui(Streams(true), FakeTick);
+    ui.ShowMessageDialog(kColourButtonFace, "Erreur\x1b]0;owned\x07",
+                         std::string("two\nlines\r\x9d") + "\x90" + "q");
+  }
+  EXPECT_EQ(Output(), "Erreur ]0;owned : two lines   q\n");
+}
+
 TEST_F(ConsoleUiTest, QuestionsReadTheTerminalAndAnswerNoWithoutOne) {
   {
     Answer("oui\n");
