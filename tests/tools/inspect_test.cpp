@@ -73,13 +73,14 @@ TEST_F(InspectTest, FrameFileShowsHeaderFieldsAndTheObject) {
   const std::string frame = FrameHeader(static_cast<std::int64_t>(block.size())) + block +
                             FrameTrailer(kKindObject, true);
   const std::string text = inspect::TextOf(frame);
-  EXPECT_NE(text.find("Frame length: " + std::to_string(frame.size())), std::string::npos);
+  EXPECT_NE(text.find("payload " + std::to_string(block.size()) + " bytes"), std::string::npos);
   EXPECT_NE(text.find("Kind: N (object)"), std::string::npos);
-  EXPECT_NE(text.find("Compression: C (compressed)"), std::string::npos);
+  EXPECT_NE(text.find("Compression: C (compressed block)"), std::string::npos);
   EXPECT_NE(text.find("object Answer1: TZelSObjectAnswer"), std::string::npos);
   EXPECT_NE(text.find("ZelWhat = 'DebutInstall'"), std::string::npos);
-  // a frame whose length field disagrees with the file
-  EXPECT_THROW(inspect::TextOf(frame.substr(0, frame.size() - 1)), std::runtime_error);
+  // a frame whose length field disagrees with the file is described as far as it goes
+  EXPECT_NE(inspect::TextOf(frame.substr(0, frame.size() - 1)).find("The file holds"),
+            std::string::npos);
 }
 
 TEST_F(InspectTest, ConvertGoesThroughTheObjectModel) {

@@ -8,8 +8,8 @@
 #include "model/object_text.h"
 #include "model/zel_object.h"
 #include "objects/register_classes.h"
-#include "transport/bzip_block.h"
 #include "transport/data_transfer.h"
+#include "transport/frame_description.h"
 #include "transport/frame_format.h"
 #include "util/atomic_file.h"
 #include "util/codec.h"
@@ -29,43 +29,6 @@ bool StartsWithWord(std::string_view bytes, std::string_view word) {
 bool IsTextRendering(std::string_view bytes) {
   return StartsWithWord(bytes, "object") || StartsWithWord(bytes, "inherited") ||
          StartsWithWord(bytes, "inline");
-}
-
-const char* KindName(char kind) {
-  switch (kind) {
-    case kKindObject:
-      return "object";
-    case kKindImage:
-      return "image data";
-    case kKindSound:
-      return "sound data";
-    case kKindText:
-      return "text";
-    default:
-      return "unknown";
-  }
-}
-
-std::string DescribeFrame(std::string_view bytes) {
-  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-  const auto payload_size = ParseFrameHeader(data, bytes.size());
-  if (!payload_size) throw std::runtime_error("Bad frame header");
-  const std::int64_t length = *payload_size + static_cast<std::int64_t>(kFrameOverhead);
-  if (static_cast<std::uint64_t>(length) != bytes.size())
-    throw std::runtime_error("Frame length " + std::to_string(length) + " but the file holds " +
-                             std::to_string(bytes.size()) + " bytes");
-  const FrameTrailerFields trailer = ParseFrameTrailer(data + bytes.size() - kFrameTrailerSize);
-  const std::string_view payload = bytes.substr(kFrameHeaderSize, bytes.size() - kFrameOverhead);
-  std::string text = "Frame length: " + std::to_string(length) + "\n";
-  text += "Payload: " + std::to_string(payload.size()) + " bytes\n";
-  text += std::string("Kind: ") + trailer.kind + " (" + KindName(trailer.kind) + ")\n";
-  text += std::string("Compression: ") + trailer.compression +
-          (trailer.compression == kCompressed ? " (compressed)\n" : " (plain)\n");
-  if (trailer.kind != kKindObject) return text;
-  const std::string stream = trailer.compression == kCompressed
-                                 ? DecompressBlock(payload.data(), payload.size())
-                                 : std::string(payload);
-  return text + ObjectBinaryToText(stream);
 }
 
 }  // namespace
