@@ -1,5 +1,6 @@
 #include "app/entry.h"
 
+#include <exception>
 #include <filesystem>
 
 #include "app/command_line.h"
@@ -15,6 +16,21 @@
 #include "util/text.h"
 
 namespace quorvane {
+
+namespace {
+
+// The windows show the object base's message boxes exactly while they exist.
+class MessageBoxInstallation {
+ public:
+  explicit MessageBoxInstallation(MessageBoxService& service) {
+    InstallMessageBoxService(&service);
+  }
+  ~MessageBoxInstallation() { InstallMessageBoxService(nullptr); }
+  MessageBoxInstallation(const MessageBoxInstallation&) = delete;
+  MessageBoxInstallation& operator=(const MessageBoxInstallation&) = delete;
+};
+
+}  // namespace
 
 EntryServices DefaultEntryServices() {
   EntryServices services;
@@ -49,15 +65,22 @@ int RunEntry(const std::vector<std::string>& arguments, const EntryServices& ser
                           "Cannot lock the program folder: " + attempt.error);
     return 0;
   }
-  UiMessageBoxService message_boxes(*ui);
-  InstallMessageBoxService(&message_boxes);
-
-  RemoveStaleUpdater(folder);
-  SettleLanguage();
-  const std::string flags = ParseCommandLine(arguments);
-  const bool start_client = services.run_installation(flags, arguments, *ui);
-
-  InstallMessageBoxService(nullptr);
+  bool start_client = false;
+  {
+    UiMessageBoxService message_boxes(*ui);
+    MessageBoxInstallation installed(message_boxes);
+    RemoveStaleUpdater(folder);
+    SettleLanguage();
+    const std::string flags = ParseCommandLine(arguments);
+    try {
+      start_client = services.run_installation(flags, arguments, *ui);
+    } catch (const std::exception& error) {
+      // Nothing may escape the entry: the exit code is 0 whatever happens.
+      ui->ShowMessageDialog(kColourButtonFace, "Erreur logicielle", error.what());
+    } catch (...) {
+      ui->ShowMessageDialog(kColourButtonFace, "Erreur logicielle", "Unknown error");
+    }
+  }
   ReleaseInstanceLock(attempt.lock);
   if (start_client) {
     const std::vector<std::string> passed_on(

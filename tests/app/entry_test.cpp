@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <thread>
 
 #include "app/instance_lock.h"
@@ -100,6 +101,20 @@ TEST_F(EntryTest, RunTrueStartsTheClientWithTheArgumentsAfterTheLockIsGone) {
   EXPECT_EQ(started_path_, NativePath(kClientProgram));
   EXPECT_EQ(started_arguments_, (std::vector<std::string>{"a", "b"}));
   EXPECT_TRUE(lock_free_at_start_);
+}
+
+TEST_F(EntryTest, AFailingRunIsShownAndStartsNothing) {
+  services_.run_installation = [](const std::string&, const std::vector<std::string>&,
+                                  InstallationUi&) -> bool {
+    throw std::runtime_error("Fichier illisible");
+  };
+  EXPECT_EQ(RunEntry({"setup"}, services_), 0);
+  EXPECT_EQ(ui_->CallsNamed("ShowMessageDialog").at(0).args,
+            (std::vector<std::string>{std::to_string(kColourButtonFace), "Erreur logicielle",
+                                      "Fichier illisible"}));
+  EXPECT_TRUE(started_path_.empty());
+  EXPECT_EQ(AcquireInstanceLock(Folder()).outcome, LockOutcome::kAcquired);
+  EXPECT_EQ(dynamic_cast<UiMessageBoxService*>(&CurrentMessageBoxService()), nullptr);
 }
 
 TEST_F(EntryTest, MessageBoxesGoThroughTheWindowsWhileTheRunLasts) {
