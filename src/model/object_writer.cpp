@@ -259,7 +259,9 @@ double ExtendedToDouble(const unsigned char in[10]) {
     result = 0.0;
   } else {
     // ldexp rounds correctly to the nearest double, including subnormals.
-    result = std::ldexp(static_cast<double>(mantissa), exponent - 16383 - 63);
+    // A zero exponent field marks a denormal, scaled like the smallest exponent.
+    const int scale = (exponent == 0 ? 1 : exponent) - 16383 - 63;
+    result = std::ldexp(static_cast<double>(mantissa), scale);
   }
   return negative ? -result : result;
 }
