@@ -6,6 +6,7 @@
 #include <bzlib.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -131,25 +132,30 @@ void BM_BareDecompression(benchmark::State& state) {
 }
 BENCHMARK(BM_BareDecompression)->Unit(benchmark::kMillisecond);
 
+// One delivery of the wire in 100,000-byte reads; false when the object is not whole.
+bool ReceiveOnce(TZelObjectsStackManagerIn& stack) {
+  const std::string& wire = Wire();
+  TZelConnexionBufferIn in(nullptr);
+  in.SetStackManager(&stack);
+  in.SetDataTransfer(&Env().transfer);
+  for (std::size_t at = 0; at < wire.size(); at += kMaxChunk) {
+    const std::size_t n = std::min<std::size_t>(kMaxChunk, wire.size() - at);
+    in.Receive(reinterpret_cast<const std::uint8_t*>(wire.data() + at), static_cast<int>(n));
+    in.DeliverReady();
+  }
+  auto object = stack.Pop();
+  return object && dynamic_cast<TSOFile&>(*object).xData.size() == kSampleSize;
+}
+
 void BM_ReceivePath(benchmark::State& state) {
   const std::string& wire = Wire();
   TZelObjectsStackManagerIn stack(nullptr);
   std::size_t peak = 0;
   for (auto _ : state) {
-    TZelConnexionBufferIn in(nullptr);
-    in.SetStackManager(&stack);
-    in.SetDataTransfer(&Env().transfer);
     bench::ResetPeak();
     const std::size_t before = bench::BytesInUse();
-    for (std::size_t at = 0; at < wire.size(); at += kMaxChunk) {
-      const std::size_t n = std::min<std::size_t>(kMaxChunk, wire.size() - at);
-      in.Receive(reinterpret_cast<const std::uint8_t*>(wire.data() + at), static_cast<int>(n));
-      in.DeliverReady();
-    }
+    if (!ReceiveOnce(stack)) state.SkipWithError("the object did not arrive whole");
     peak = std::max(peak, bench::PeakBytes() - before);
-    auto object = stack.Pop();
-    if (!object || dynamic_cast<TSOFile&>(*object).xData.size() != kSampleSize)
-      state.SkipWithError("the object did not arrive whole");
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kSampleSize));
   state.counters["peak_heap_MiB"] = static_cast<double>(peak) / (1 << 20);
@@ -158,6 +164,34 @@ void BM_ReceivePath(benchmark::State& state) {
   state.counters["wire_MiB"] = static_cast<double>(wire.size()) / (1 << 20);
 }
 BENCHMARK(BM_ReceivePath)->Unit(benchmark::kMillisecond);
+
+double ThreadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Both in every iteration, on this thread's CPU clock, so a busy machine weighs on
+// them alike: receive_over_bare is the receive path's time over the bare decode's.
+void BM_ReceiveOverBare(benchmark::State& state) {
+  const std::string stream = ObjectStream();
+  std::string out(ObjectToStream(*SampleFile(9)).size(), '\0');
+  TZelObjectsStackManagerIn stack(nullptr);
+  double bare = 0;
+  double receive = 0;
+  for (auto _ : state) {
+    double start = ThreadSeconds();
+    auto out_size = static_cast<unsigned>(out.size());
+    BZ2_bzBuffToBuffDecompress(out.data(), &out_size, const_cast<char*>(stream.data()),
+                               static_cast<unsigned>(stream.size()), 0, 0);
+    bare += ThreadSeconds() - start;
+    start = ThreadSeconds();
+    if (!ReceiveOnce(stack)) state.SkipWithError("the object did not arrive whole");
+    receive += ThreadSeconds() - start;
+  }
+  state.counters["receive_over_bare"] = receive / bare;
+}
+BENCHMARK(BM_ReceiveOverBare)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quorvane

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -16,11 +17,20 @@
 
 namespace {
 
+const std::filesystem::path& Folder() {
+  static const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("qv_fuzz_receive_" + std::to_string(::getpid()));
+  return folder;
+}
+
 void PrepareOnce() {
   static const bool prepared = [] {
-    const auto folder =
-        std::filesystem::temp_directory_path() / ("qv_fuzz_receive_" + std::to_string(::getpid()));
+    const auto& folder = Folder();
     std::filesystem::create_directories(folder);
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(Folder(), ignored);
+    });
     quorvane::SetProgramFolder(folder.string() + "/");
     std::filesystem::create_directories(quorvane::NativePath("DB\\TRM\\FST"));
     quorvane::RegisterClasses();
