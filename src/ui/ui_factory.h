@@ -14,6 +14,8 @@ enum class UiBackend { kQt, kConsole };
 // QUORVANE_UI=console or =qt decides; otherwise Qt when DISPLAY or
 // WAYLAND_DISPLAY is set, the terminal when neither is.
 UiBackend ChooseUiBackend();
+// The chosen backend; the terminal too when DISPLAY names an X server that
+// does not answer, where Qt would end the program.
 std::unique_ptr<InstallationUi> CreateInstallationUi();
 
 }  // namespace quorvane

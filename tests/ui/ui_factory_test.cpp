@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include "ui/console_ui.h"
+
 namespace quorvane {
 namespace {
 
@@ -34,6 +36,15 @@ TEST(ChooseUiBackend, DisplayDecidesUnlessForced) {
   EXPECT_EQ(ChooseUiBackend(), UiBackend::kQt);
   Environment("something", nullptr, nullptr);
   EXPECT_EQ(ChooseUiBackend(), UiBackend::kConsole);
+}
+
+TEST(CreateInstallationUi, DeadDisplayFallsBackToTheTerminal) {
+  Environment(nullptr, ":97", nullptr);
+  ::unsetenv("QT_QPA_PLATFORM");
+  ::setenv("XAUTHORITY", "/nonexistent", 1);
+  std::unique_ptr<InstallationUi> ui = CreateInstallationUi();
+  EXPECT_NE(dynamic_cast<ConsoleUi*>(ui.get()), nullptr);
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);  // for the window tests of this program
 }
 
 }  // namespace
