@@ -89,6 +89,17 @@ TEST_F(IncomingTest, ObjectsArriveOnTheStackInOrderWithTheirData) {
   EXPECT_EQ(in_->Total(), 0);
 }
 
+TEST_F(IncomingTest, EverySplitOfTwoFramesDeliversBothObjects) {
+  const std::string wire = ObjectFrame(*File("first", 40)) + ObjectFrame(*File("second", 0));
+  for (std::size_t split = 0; split <= wire.size(); ++split) {
+    Deliver(*in_, wire.substr(0, split));
+    Deliver(*in_, wire.substr(split));
+    ASSERT_EQ(PoppedNames(), (std::vector<std::string>{"first", "second"})) << "split " << split;
+  }
+  EXPECT_EQ(in_->BadFrameCount(), 0);
+  EXPECT_EQ(in_->FrameListCount(), 0u);
+}
+
 TEST_F(IncomingTest, EndOfOneFrameAndTwoWholeFramesDeliverThreeObjects) {
   const std::string first = ObjectFrame(*File("one", 10));
   in_->Receive(reinterpret_cast<const std::uint8_t*>(first.data()), 40);
