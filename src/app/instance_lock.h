@@ -22,7 +22,7 @@ enum class LockOutcome {
 struct LockAttempt {
   LockOutcome outcome = LockOutcome::kFailed;
   std::unique_ptr<InstanceLock> lock;  // set when acquired
-  std::string error;                   // the system's reason when kFailed
+  std::string error;                   // path and the system's reason when kFailed
 };
 
 // folder ends with its separator; the lock file is folder + "merx".

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/instance_lock.h"
+#include "util/codec.h"
 
 namespace quorvane {
 
@@ -29,7 +30,7 @@ LockAttempt AcquireInstanceLock(const std::string& folder) {
   // started while the lock is held must not inherit it and keep it alive.
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
-    attempt.error = path + ": " + std::strerror(errno);
+    attempt.error = Utf8ToCp1252(path + ": " + std::strerror(errno));
     return attempt;
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -38,7 +39,7 @@ LockAttempt AcquireInstanceLock(const std::string& folder) {
     if (error == EWOULDBLOCK) {
       attempt.outcome = LockOutcome::kHeldByAnotherInstance;
     } else {
-      attempt.error = path + ": " + std::strerror(error);
+      attempt.error = Utf8ToCp1252(path + ": " + std::strerror(error));
     }
     return attempt;
   }

@@ -120,13 +120,5 @@ TEST(DrawProgressGauge, SunkenTroughRaisedBarThenText) {
   EXPECT_EQ(canvas.calls, expected);
 }
 
-TEST(DrawProgressGauge, LowGaugeDrawsNoText) {
-  TraceCanvas canvas;
-  DrawProgressGauge(canvas, GaugeRect{0, 0, 161, 17}, 80, true, WindowGaugeColours(kColourWhite));
-  for (const std::string& call : canvas.calls)
-    EXPECT_NE(call.rfind("text", 0), 0u) << call;
-  EXPECT_EQ(canvas.calls[1], "fill 0,0,161,17 " + std::to_string(kColourWhite));
-}
-
 }  // namespace
 }  // namespace quorvane

@@ -28,17 +28,6 @@ TEST(RecordingUi, RecordsCallsWithTheirArguments) {
   EXPECT_EQ(ui.OpenWindowCount(), 1u);
 }
 
-TEST(RecordingUi, OneDownloadWindowAtATime) {
-  RecordingUi ui;
-  WindowRef first = ui.OpenDownloadWindow(false);
-  EXPECT_EQ(ui.OpenDownloadWindow(false), first);
-  ui.CloseDownloadWindow(first);
-  EXPECT_EQ(first, kNoWindow);
-  EXPECT_EQ(ui.OpenWindowCount(), 0u);
-  WindowRef second = ui.OpenDownloadWindow(false);
-  EXPECT_NE(second, kNoWindow);
-}
-
 TEST(RecordingUi, StatusWindowOnlyOnTheMainThread) {
   RecordingUi ui;
   WindowRef from_worker = 99;
