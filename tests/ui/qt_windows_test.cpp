@@ -194,13 +194,15 @@ TEST_F(QtWindowsTest, PhaseLabelTurnsBold) {
   EXPECT_FALSE(Child(window, "Label_Kernel")->font().bold());
 }
 
-// The last column of the bar's dark right edge on the gauge's middle row, or -1.
+// The last column of the bar's dark right edge, or -1. The row is below the
+// percent text (whose anti-aliased greys could match) and above the rounded
+// corner, where the lower-right half of the bar is drawn in the dark colour.
 int BarEdge(const QImage& gauge) {
   const QRgb dark = QApplication::palette().color(QPalette::Dark).rgb();
-  const int middle = gauge.height() / 2;
+  const int row = gauge.height() - 5;
   int edge = -1;
   for (int x = 2; x < gauge.width() - 2; ++x)
-    if (gauge.pixel(x, middle) == dark) edge = x;
+    if (gauge.pixel(x, row) == dark) edge = x;
   return edge;
 }
 
