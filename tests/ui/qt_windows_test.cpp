@@ -1,9 +1,11 @@
 // The Qt windows on the offscreen platform, checked on grabbed images: what a
 // person would see, not just the widgets' state.
 #include <QApplication>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 
@@ -104,6 +106,8 @@ TEST_F(QtWindowsTest, ConnectingWindowShowsConnectingOnItsMiddleLine) {
   EXPECT_TRUE(widget->isVisible());
   EXPECT_EQ(widget->size(), QSize(266, 61));
   EXPECT_TRUE(widget->windowFlags() & Qt::WindowStaysOnTopHint);
+  const QPoint screen_centre = QGuiApplication::primaryScreen()->geometry().center();
+  EXPECT_LE((widget->geometry().center() - screen_centre).manhattanLength(), 2);
   ExpectShown(window, "Label2", "Connecting ...");
   const QImage image = Grab(window);
   // The labels overlap by a few rows; look where only the empty ones are.
