@@ -1,8 +1,5 @@
 #include "ui/console_ui.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -50,18 +47,6 @@ std::string TerminalText(const std::string& cp1252) {
 std::string TextBar(int percent, int width) {
   const int filled = width * std::clamp(percent, 0, 100) / 100;
   return "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]";
-}
-
-ConsoleStreams StandardConsoleStreams() {
-  ConsoleStreams streams;
-  streams.out = stderr;
-  streams.out_is_terminal = isatty(fileno(stderr)) == 1;
-  streams.in = stdin;
-  streams.in_is_terminal = isatty(fileno(stdin)) == 1;
-  winsize size{};
-  if (streams.out_is_terminal && ioctl(fileno(stderr), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-    streams.columns = size.ws_col;
-  return streams;
 }
 
 ConsoleUi::ConsoleUi(ConsoleStreams streams, TickSource tick)
