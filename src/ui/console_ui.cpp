@@ -61,6 +61,9 @@ ConsoleUi::~ConsoleUi() {
 }
 
 ConsoleUi::Window* ConsoleUi::Find(WindowRef window, Kind kind) {
+  // An empty reference is answered without touching the windows: worker
+  // threads pass one (their OpenStatusWindow gave nothing).
+  if (window == kNoWindow) return nullptr;
   auto it = windows_.find(window);
   return it != windows_.end() && it->second.kind == kind ? &it->second : nullptr;
 }

@@ -50,6 +50,9 @@ QtInstallationUi::~QtInstallationUi() {
 }
 
 QWidget* QtInstallationUi::Widget(WindowRef window) const {
+  // An empty reference is answered without touching the windows: worker
+  // threads pass one (their OpenStatusWindow gave nothing).
+  if (window == kNoWindow) return nullptr;
   auto it = windows_.find(window);
   return it == windows_.end() ? nullptr : it->second.get();
 }

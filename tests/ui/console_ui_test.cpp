@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "ui/hermetic_folder.h"
 #include "util/codec.h"
@@ -150,6 +151,24 @@ TEST_F(ConsoleUiTest, StatusLinesMessagesAndEmptyReferences) {
   EXPECT_EQ(status, kNoWindow);
   EXPECT_EQ(Output(), Cp1252ToUtf8("Fermeture connexion sortante N°:2\n"_w) +
                           "Serveur don't answer: Try again in few minutes.\n");
+}
+
+TEST_F(ConsoleUiTest, WorkerThreadsGetNoStatusWindowAndTouchNothing) {
+  ConsoleUi ui(Streams(false), FakeTick);
+  std::thread worker([&ui] {
+    for (int i = 0; i < 200; ++i) {
+      WindowRef status = ui.OpenStatusWindow();
+      EXPECT_EQ(status, kNoWindow);
+      ui.PushStatusLine(status, "Fermeture connexion sortante");
+      ui.CloseConnectingWindow(status);
+    }
+  });
+  for (int i = 0; i < 200; ++i) {
+    WindowRef connecting = ui.ShowConnectingWindow();
+    ui.CloseConnectingWindow(connecting);
+  }
+  worker.join();
+  EXPECT_EQ(Output().find("Fermeture"), std::string::npos);
 }
 
 TEST_F(ConsoleUiTest, ControlCharactersNeverReachTheTerminal) {
