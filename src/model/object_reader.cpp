@@ -263,8 +263,9 @@ void ObjectReader::ReadPropertyValue(TPersistent& instance, const PropertyInfo& 
   const ValueType type = ReadValueType();
   switch (info.kind) {
     case PropKind::Integer: {
-      if (!IsIntegerType(type) || type == ValueType::Int64) Fail(kInvalidPropertyValue);
+      if (!IsIntegerType(type)) Fail(kInvalidPropertyValue);
       const std::int64_t value = ReadIntegerValue(type);
+      if (value < INT32_MIN || value > INT32_MAX) Fail(kInvalidPropertyValue);
       if (info.access.set_ordinal) info.access.set_ordinal(instance, value);
       return;
     }

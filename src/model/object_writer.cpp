@@ -3,6 +3,7 @@
 
 #include "model/object_stream.h"
 #include "model/persistent.h"
+#include "model/stream_errors.h"
 #include "model/zel_object.h"
 #include "util/text.h"
 
@@ -140,8 +141,11 @@ void ObjectWriter::WriteProperty(const TPersistent& instance, const PropertyInfo
     case PropKind::Enumeration: {
       const std::int64_t value = info.access.get_ordinal(instance);
       if (info.default_value && *info.default_value == value) return;
+      const std::string_view name = info.enum_info->NameOf(value);
+      // An empty identifier would make the whole stream unreadable.
+      if (name.empty()) throw EWriteError(kInvalidPropertyValue);
       WritePropertyName(prefix, info.name);
-      WriteIdent(info.enum_info->NameOf(value));
+      WriteIdent(name);
       return;
     }
     case PropKind::Set: {
@@ -149,8 +153,10 @@ void ObjectWriter::WriteProperty(const TPersistent& instance, const PropertyInfo
       if (info.default_value && *info.default_value == value) return;
       WritePropertyName(prefix, info.name);
       WriteValueType(ValueType::SetValue);
+      // Bits without a member name are not written: an empty name ends the set.
       for (int bit = 0; bit < 32; ++bit)
-        if ((value >> bit) & 1) WriteShortText(info.enum_info->NameOf(bit));
+        if (((value >> bit) & 1) && !info.enum_info->NameOf(bit).empty())
+          WriteShortText(info.enum_info->NameOf(bit));
       WriteShortText({});
       return;
     }

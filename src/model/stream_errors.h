@@ -22,6 +22,12 @@ class EParserError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A value the stream cannot express (an enumeration ordinal without a name).
+class EWriteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // The messages, in Windows-1252.
 inline const std::string kStreamFormatError = "Format de flux incorrect";
 inline const std::string kStreamReadError = "Erreur de lecture du flux";

@@ -364,7 +364,8 @@ void TZelProps::SaveFat() {
     if (value.empty()) continue;
     const std::string path = NativePath(FatFileName(static_cast<int>(i)));
     std::error_code error;
-    if (!std::filesystem::exists(path, error)) WriteFileAtomically(path, value);
+    // The value is only emptied once a side file holds it.
+    if (!std::filesystem::exists(path, error) && !WriteFileAtomically(path, value)) continue;
     info->access.set_string(owner_, std::string());
   }
 }

@@ -141,6 +141,26 @@ TEST_F(ObjectStreamTest, MalformedIdentifierBecomesAReadError) {
   EXPECT_THROW(ObjectFromStream(stream), EReadError);
 }
 
+TEST_F(ObjectStreamTest, IntegerPropertiesTakeAnyWidthWithinTheirRange) {
+  auto stream_with_tag = [](const std::string& value) {
+    return Bytes(
+               "TPF0\x0ATZelObject\x01"
+               "A\x03Tag",
+               21) +
+           value + Bytes("\x00\x00", 2);
+  };
+  auto object = ObjectFromStream(stream_with_tag(Bytes("\x13\x05\x00\x00\x00\x00\x00\x00\x00", 9)));
+  EXPECT_EQ(object->Tag(), 5);
+  EXPECT_THROW(ObjectFromStream(stream_with_tag(Bytes("\x13\x00\x00\x00\x00\x01\x00\x00\x00", 9))),
+               EReadError);
+}
+
+TEST_F(ObjectStreamTest, EnumerationWithoutANameIsNotWritten) {
+  test::TTestCard card;
+  card.xFlag = 7;  // no such member: an empty identifier would break the stream
+  EXPECT_THROW(ObjectToStream(card), EWriteError);
+}
+
 TEST_F(ObjectStreamTest, ExtendedConversionKeepsDoubles) {
   for (double value : {1.0, -2.5, 0.1, 1e300, -1e-300, 4.9e-324, 123456789.125}) {
     unsigned char bytes[10];

@@ -83,6 +83,13 @@ TEST_F(ZelColsTest, EmptyCollectionIsAMarkerAndKeepsExistingElements) {
   EXPECT_EQ(target.cols->operator[](0).xName(), "NEW");
 }
 
+TEST_F(ZelColsTest, SetBitsWithoutANameAreLeftOut) {
+  TTestTable table;
+  AddColumn(*table.cols, "A", "", 0, 1, ftString).xAttributes = 0x40 | faFixed;
+  auto copy = ObjectFromStream(ObjectToStream(table));
+  EXPECT_EQ(static_cast<TTestTable&>(*copy).cols->operator[](0).xAttributes, faFixed);
+}
+
 TEST_F(ZelColsTest, RecordsCarryTheirTexts) {
   TTestTable table;
   TZelRecord& row = table.records->Add();

@@ -165,7 +165,14 @@ TEST_F(FatFilesTest, SideFilesAreWrittenOnceAndLoadedBack) {
 
   card.LoadFatProps();
   EXPECT_EQ(card.xsBig, std::string(100000, 'x'));
+
+  // a side file that cannot be written keeps the value where it was
   card.DeleteFatProps();
+  std::filesystem::remove_all(folder_ / "db" / "prp");
+  std::ofstream(folder_ / "db" / "prp") << "a file where the folder belongs";
+  card.SaveFatProps();
+  EXPECT_EQ(card.xsBig, std::string(100000, 'x'));
+  std::filesystem::remove(folder_ / "db" / "prp");
   EXPECT_FALSE(std::filesystem::exists(native));
   EXPECT_FALSE(card.Props().HasFat());
 }
