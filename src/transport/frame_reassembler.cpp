@@ -1,5 +1,7 @@
 #include "transport/frame_reassembler.h"
 
+#include <cstring>
+
 namespace quorvane {
 
 void FrameReassembler::Reset() {
@@ -38,6 +40,13 @@ void FrameReassembler::Feed(const std::uint8_t* bytes, std::size_t n) {
       if (!pending_.empty()) JoinPending(cursor, left);
       const auto expected = ParseFrameHeader(cursor, left);
       if (!expected) {
+        // After a right start marker the header is consumed even when its length
+        // field is bad; only a wrong marker leaves the cursor where it was.
+        const std::string_view marker = FrameStartMarker();
+        if (left >= kFrameHeaderSize && std::memcmp(cursor, marker.data(), marker.size()) == 0) {
+          cursor += kFrameHeaderSize;
+          left -= kFrameHeaderSize;
+        }
         sink_.BadHeader(cursor, left);
         return;
       }

@@ -141,7 +141,9 @@ TEST(FrameReassembler, BadHeaderDiscardsTheDeliveryAndTheNextStartsAfresh) {
     FrameReassembler r(sink);
     Feed(r, bad_header + MakeFrame("lost"));
     ASSERT_EQ(sink.bad.size(), 1u) << bad_header;
-    EXPECT_EQ(sink.bad[0], bad_header + MakeFrame("lost"));
+    // a right start marker consumes the header; a wrong one leaves it in the dump
+    const std::size_t consumed = bad_header.starts_with("KDKDKKDBEG") ? 20 : 0;
+    EXPECT_EQ(sink.bad[0], bad_header.substr(consumed) + MakeFrame("lost"));
     EXPECT_TRUE(sink.frames.empty());
     EXPECT_EQ(r.PendingSize(), 0u);
     Feed(r, MakeFrame("found"));
