@@ -206,8 +206,6 @@ class TZelObject : public TPersistent {
   void RefreshSelf();
 
  private:
-  friend struct TZelObjectTable;
-
   const ClassInfo* class_info_;
   std::string name_;
   std::int32_t tag_ = 0;
