@@ -19,10 +19,6 @@ bool IsIntegerType(ValueType type) {
          type == ValueType::Int64;
 }
 
-bool IsStringType(ValueType type) {
-  return type == ValueType::ShortText || type == ValueType::LongText || type == ValueType::WideText;
-}
-
 }  // namespace
 
 std::string_view ObjectReader::Take(std::size_t count) {
@@ -77,7 +73,10 @@ std::string ObjectReader::ReadShortText() {
 }
 
 std::string ObjectReader::ReadStringValue() {
-  const ValueType type = ReadValueType();
+  return ReadStringPayload(ReadValueType());
+}
+
+std::string ObjectReader::ReadStringPayload(ValueType type) {
   switch (type) {
     case ValueType::ShortText:
       return ReadShortText();
@@ -295,9 +294,7 @@ void ObjectReader::ReadPropertyValue(TPersistent& instance, const PropertyInfo& 
       return;
     }
     case PropKind::String: {
-      if (!IsStringType(type)) Fail(kInvalidPropertyValue);
-      --pos_;  // let ReadStringValue see the type byte again
-      std::string value = ReadStringValue();
+      std::string value = ReadStringPayload(type);
       if (!info.access.set_string) return;
       try {
         info.access.set_string(instance, std::move(value));

@@ -81,6 +81,7 @@ class ObjectReader {
   void ReadPropertyValue(TPersistent& instance, const PropertyInfo& info);
   void ReadCollection(TPersistent& collection);
   void SkipChildObjects();
+  std::string ReadStringPayload(ValueType type);  // short, long or wide text
   std::int64_t ReadIntegerValue(ValueType type);
   std::string ReadIdentValue(ValueType type);
   double ReadFloatValue(ValueType type);
