@@ -41,10 +41,12 @@ EntryServices DefaultEntryServices() {
 }
 
 void RemoveStaleUpdater(const std::string& folder) {
+  // Advanced with an error code: a folder that changes under the walk never throws.
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (SameText(entry.path().filename().string(), "upd.exe"))
-      std::filesystem::remove(entry.path(), error);
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    if (SameText(it->path().filename().string(), "upd.exe"))
+      std::filesystem::remove(it->path(), error);
   }
 }
 

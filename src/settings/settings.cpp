@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <exception>
+#include <optional>
 
 #include "settings/settings_backend.h"
 #include "settings/site.h"
@@ -40,12 +41,12 @@ constexpr std::uint8_t kDefaultProxyVersion = 1;  // SOCKS 4
 constexpr std::uint8_t kDefaultProxyAuthentication = 0;
 constexpr std::int32_t kDefaultProxyPort = 1080;
 
-// A plain decimal 32-bit integer, or 0: "12x", "" and out-of-range texts do not parse.
-std::int32_t ParseDecimal(const std::string& text) {
+// A plain decimal 32-bit integer; "12x", "" and out-of-range texts do not parse.
+std::optional<std::int32_t> ParseDecimal(const std::string& text) {
   std::int32_t result = 0;
   const char* end = text.data() + text.size();
   auto [next, error] = std::from_chars(text.data(), end, result);
-  if (error != std::errc() || next != end) return 0;
+  if (error != std::errc() || next != end) return std::nullopt;
   return result;
 }
 
@@ -79,7 +80,7 @@ SettingValue ReadSetting(int number) {
 std::int32_t ReadIntSetting(int number) {
   SettingValue value = ReadSetting(number);
   if (const auto* integer = std::get_if<std::int32_t>(&value)) return *integer;
-  return ParseDecimal(std::get<std::string>(value));
+  return ParseDecimal(std::get<std::string>(value)).value_or(0);
 }
 
 std::string ReadStringSetting(int number) {
@@ -94,9 +95,10 @@ void WriteSetting(int number, const SettingValue& value) {
   try {
     WithSettingsBackend([&](SettingsBackend& backend) {
       if (info->type == SettingType::kInteger) {
+        // A text that is no number cannot be converted: the write does nothing.
         const auto* text = std::get_if<std::string>(&value);
-        backend.WriteInteger(info->sub_key, info->value_name,
-                             text ? ParseDecimal(*text) : std::get<std::int32_t>(value));
+        const auto number = text ? ParseDecimal(*text) : std::get<std::int32_t>(value);
+        if (number) backend.WriteInteger(info->sub_key, info->value_name, *number);
       } else {
         const auto* integer = std::get_if<std::int32_t>(&value);
         backend.WriteString(info->sub_key, info->value_name,

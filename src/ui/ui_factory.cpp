@@ -26,10 +26,15 @@ UiBackend ChooseUiBackend() {
 
 std::unique_ptr<InstallationUi> CreateInstallationUi() {
   if (ChooseUiBackend() == UiBackend::kQt) {
-    // Only a display found in the environment is checked; a forced choice or
-    // a Wayland session is left to Qt.
+    // Qt ends the process when its platform cannot start, so only a display
+    // that answers (or a platform that needs none) gets the Qt windows; a
+    // forced choice is the user's own.
     const bool forced = std::getenv("QUORVANE_UI") != nullptr;
-    if (forced || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM") || X11DisplayAnswers())
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const bool needs_no_display =
+        platform != nullptr &&
+        (std::string_view(platform) == "offscreen" || std::string_view(platform) == "minimal");
+    if (forced || needs_no_display || X11DisplayAnswers())
       return std::make_unique<QtInstallationUi>();
   }
   return std::make_unique<ConsoleUi>();

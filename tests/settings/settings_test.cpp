@@ -145,9 +145,10 @@ TEST_F(SettingsRulesTest, WriteConvertsToTheSettingsType) {
   const struct {
     const char* text;
     std::int32_t stored;
-  } cases[] = {{"8080", 8080},    {"-12", -12}, {"2147483647", 2147483647},
-               {"2147483648", 0}, {"80x", 0},   {"", 0},
-               {" 80", 0},        {"0x50", 0},  {"-2147483648", INT32_MIN}};
+  } cases[] = {// a text that is no 32-bit decimal number leaves the value as it was
+               {"8080", 8080},    {"-12", -12}, {"2147483647", 2147483647},
+               {"2147483648", 1}, {"80x", 1},   {"", 1},
+               {" 80", 1},        {"0x50", 1},  {"-2147483648", INT32_MIN}};
   for (const auto& c : cases) {
     WriteSetting(kSettingServerPort, 1);
     WriteSetting(kSettingServerPort, std::string(c.text));

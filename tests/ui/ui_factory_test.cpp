@@ -44,6 +44,12 @@ TEST(CreateInstallationUi, DeadDisplayFallsBackToTheTerminal) {
   ::setenv("XAUTHORITY", "/nonexistent", 1);
   std::unique_ptr<InstallationUi> ui = CreateInstallationUi();
   EXPECT_NE(dynamic_cast<ConsoleUi*>(ui.get()), nullptr);
+  // Neither a Wayland name nor a chosen platform makes a dead display usable:
+  // Qt would end the process.
+  Environment(nullptr, ":97", "wayland-97");
+  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  ui = CreateInstallationUi();
+  EXPECT_NE(dynamic_cast<ConsoleUi*>(ui.get()), nullptr);
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);  // for the window tests of this program
 }
 
