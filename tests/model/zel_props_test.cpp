@@ -7,6 +7,7 @@
 #include "model/zel_cols.h"
 #include "model/zel_props.h"
 #include "model_test_support.h"
+#include "support/temp_folder.h"
 #include "util/codec.h"
 #include "util/program_folder.h"
 
@@ -132,15 +133,8 @@ TEST(ZelPropsTest, ColumnExportSkipsPropertiesWithoutRoles) {
 
 class FatFilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("quorvane-fat-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(folder_);
-    SetProgramFolder(folder_.string());
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-  std::filesystem::path folder_;
+  testing::ProgramFolderScope scope_{"quorvane-fat"};
+  const std::filesystem::path& folder_ = scope_.path();
 };
 
 TEST_F(FatFilesTest, SideFilesAreWrittenOnceAndLoadedBack) {

@@ -1,7 +1,5 @@
 #include "objects_test_support.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <filesystem>
 
@@ -11,25 +9,19 @@
 
 namespace quorvane::test {
 
-namespace fs = std::filesystem;
-
 std::string StreamName(const std::string& name) {
   return std::string(1, static_cast<char>(name.size())) + name;
 }
 
+// Capitals in the folder's name show a case mapping that reaches above it.
 void ObjectsTest::SetUp() {
-  std::string pattern = (fs::temp_directory_path() / "QuorvaneObjects.XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  folder_ = pattern + "/";
-  SetProgramFolder(folder_);
-  setenv("QUORVANE_SETTINGS", (pattern + "/settings.toml").c_str(), 1);
+  scope_.emplace("QuorvaneObjects");
+  folder_ = scope_->folder();
   RegisterClasses();
 }
 
 void ObjectsTest::TearDown() {
-  std::error_code error;
-  fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add, error);
-  fs::remove_all(folder_, error);
+  scope_.reset();
 }
 
 bool RecordingStore::SaveObject(TZelObject& object, const std::string&, FileSaveMode,

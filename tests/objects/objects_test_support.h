@@ -7,10 +7,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "model/object_file_store.h"
 #include "model/zel_object.h"
+#include "support/temp_folder.h"
 
 namespace quorvane::test {
 
@@ -52,6 +54,7 @@ class ObjectsTest : public ::testing::Test {
   const std::string& Folder() const { return folder_; }
 
  private:
+  std::optional<testing::ProgramFolderScope> scope_;
   std::string folder_;
 };
 

@@ -9,11 +9,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
 #include "settings/settings_backend.h"
 #include "settings/site.h"
+#include "support/temp_folder.h"
 #include "util/program_folder.h"
 
 namespace quorvane::testing {
@@ -21,23 +23,15 @@ namespace quorvane::testing {
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quorvane-settings-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    SetProgramFolder(folder_ + "/");
+    scope_.emplace("quorvane-settings");
+    folder_ = scope_->path().string();
     WriteText(folder_ + "/site.toml", "relay_lan_prefix = \"127.0.0.\"\n");
     ReloadSiteValues();
-    settings_path_ = folder_ + "/settings.toml";
-    ::setenv("QUORVANE_SETTINGS", settings_path_.c_str(), 1);
+    settings_path_ = scope_->settings_path();
     InstallSettingsBackend(nullptr);
   }
 
-  void TearDown() override {
-    ::unsetenv("QUORVANE_SETTINGS");
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
+  void TearDown() override { scope_.reset(); }
 
   static void WriteText(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -62,6 +56,7 @@ class SettingsTest : public ::testing::Test {
     }
   }
 
+  std::optional<ProgramFolderScope> scope_;
   std::string folder_;
   std::string settings_path_;
 };

@@ -2,7 +2,6 @@
 
 #include <sys/wait.h>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 
 #include "inspect/inspect.h"
@@ -11,6 +10,7 @@
 #include "model/stream_errors.h"
 #include "objects/answers.h"
 #include "objects/register_classes.h"
+#include "support/temp_folder.h"
 #include "transport/bzip_block.h"
 #include "transport/frame_format.h"
 #include "util/atomic_file.h"
@@ -18,24 +18,16 @@
 namespace quorvane {
 namespace {
 
-namespace fs = std::filesystem;
-
 class InspectTest : public ::testing::Test {
  protected:
   void SetUp() override {
     RegisterClasses();
-    folder_ = fs::temp_directory_path() /
-              ("quorvane-inspect-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(folder_);
     answer_.SetName("Answer1");
     answer_.EnsureId();
     answer_.ZelWhat = "DebutInstall";
     answer_.AddItem("Caf\xE9", "1");
   }
-  void TearDown() override { fs::remove_all(folder_); }
-
-  std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+  std::string Path(const std::string& name) const { return (temp_.path() / name).string(); }
   void Write(const std::string& name, const std::string& bytes) const {
     ASSERT_TRUE(WriteFileAtomically(Path(name), bytes));
   }
@@ -48,7 +40,7 @@ class InspectTest : public ::testing::Test {
     return {WEXITSTATUS(status), ReadWholeFile(err).value_or("")};
   }
 
-  fs::path folder_;
+  testing::TempFolder temp_{"quorvane-inspect"};
   TZelSObjectAnswer answer_;
 };
 

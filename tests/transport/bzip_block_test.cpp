@@ -8,8 +8,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
+
+#include "support/temp_folder.h"
 
 namespace quorvane {
 namespace {
@@ -170,12 +173,10 @@ class BzipToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::system("bzip2 --help >/dev/null 2>&1") != 0) GTEST_SKIP() << "no bzip2 program";
-    dir_ = std::filesystem::temp_directory_path() /
-           ("bzip_tool_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
+    temp_.emplace("bzip_tool");
+    dir_ = temp_->path();
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void TearDown() override { temp_.reset(); }
 
   static void WriteFile(const std::filesystem::path& p, const char* data, std::size_t n) {
     std::ofstream out(p, std::ios::binary);
@@ -186,6 +187,7 @@ class BzipToolTest : public ::testing::Test {
     return ByteBlock(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
+  std::optional<testing::TempFolder> temp_;
   std::filesystem::path dir_;
 };
 

@@ -8,11 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "model/object_stream.h"
 #include "objects/register_classes.h"
+#include "support/temp_folder.h"
 #include "transport/connexion_buffer.h"
 #include "transport/connexion_buffer_in.h"
 #include "util/program_folder.h"
@@ -22,18 +24,12 @@ namespace quorvane::testing {
 class TransportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = std::filesystem::temp_directory_path() /
-              ("qv_transport_" + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" +
-               info->name());
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
-    SetProgramFolder(folder_.string() + "/");
+    scope_.emplace("qv_transport");
+    folder_ = scope_->path();
     std::filesystem::create_directories(NativePath("DB\\TRM\\FST"));
-    setenv("QUORVANE_SETTINGS", (folder_ / "settings.toml").c_str(), 1);
     RegisterClasses();
   }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
+  void TearDown() override { scope_.reset(); }
 
   static std::vector<std::string> FilesIn(const std::string& relative) {
     std::vector<std::string> names;
@@ -67,6 +63,7 @@ class TransportTest : public ::testing::Test {
     in.DeliverReady();
   }
 
+  std::optional<ProgramFolderScope> scope_;
   std::filesystem::path folder_;
 };
 

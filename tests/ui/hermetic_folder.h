@@ -6,33 +6,26 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
+#include <optional>
 #include <string>
 
 #include "settings/settings.h"
-#include "util/program_folder.h"
+#include "support/temp_folder.h"
 
 namespace quorvane {
 
 class HermeticFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quorvane-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern + "/";
-    SetProgramFolder(folder_);
-    ::setenv("QUORVANE_SETTINGS", (folder_ + "settings.toml").c_str(), 1);
+    scope_.emplace();
+    folder_ = scope_->folder();
   }
-  void TearDown() override {
-    ::unsetenv("QUORVANE_SETTINGS");
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
+  void TearDown() override { scope_.reset(); }
   void SetLanguage(int language) { WriteSetting(kSettingLanguage, language); }
   const std::string& Folder() const { return folder_; }
 
  private:
+  std::optional<testing::ProgramFolderScope> scope_;
   std::string folder_;
 };
 

@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "pe_builder.h"
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 #include "util/codec.h"
 
 namespace quorvane {

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 #include "util/program_folder_backend.h"
 
 namespace quorvane {
