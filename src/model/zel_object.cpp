@@ -9,6 +9,7 @@
 #include "model/zel_props.h"
 #include "util/codec.h"
 #include "util/debug_output.h"
+#include "util/diagnostic_log.h"
 #include "util/program_folder.h"
 #include "util/system_info.h"
 #include "util/text.h"
@@ -411,9 +412,9 @@ void TZelObject::HandleException(std::exception_ptr error) const {
   try {
     std::rethrow_exception(error);
   } catch (const std::exception& e) {
-    DebugOutput("Object:" + name_ + " Exception:" + e.what());
+    DiagnosticLog("model", "Object:" + name_ + " Exception:" + e.what());
   } catch (...) {
-    DebugOutput("Object:" + name_ + " Exception");
+    DiagnosticLog("model", "Object:" + name_ + " Exception");
   }
 }
 

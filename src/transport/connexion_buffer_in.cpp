@@ -3,6 +3,7 @@
 #include "model/object_stream.h"
 #include "model/stream_format.h"
 #include "objects/answers.h"
+#include "objects/protocol.h"
 #include "transport/bzip_block.h"
 #include "transport/objects_stack.h"
 #include "transport/zel_event.h"
@@ -164,13 +165,14 @@ void TZelConnexionBufferIn::DispatchObject(std::string& stream) {
   const auto* answer = dynamic_cast<const TZelSObjectAnswer*>(object.get());
   if (answer != nullptr && answer->TypeCode() == tvo_Answer) {
     const TStringList& items = *answer->ZelItems;
-    if (answer->ZelWhat == "HeaderInfo") {
-      SetCurrentObject(items.Value("MERXID").substr(0, 38), items.Value("Def"));
+    if (answer->ZelWhat == protocol::kHeaderInfo) {
+      SetCurrentObject(items.Value(protocol::kItemId).substr(0, 38),
+                       items.Value(protocol::kItemCaption));
       return;
     }
-    if (answer->ZelWhat == "Atfctn") {
+    if (answer->ZelWhat == protocol::kAuthentication) {
       Guid peer;
-      const std::string text = Trim(items.Value("MERXID"));
+      const std::string text = Trim(items.Value(protocol::kItemId));
       if (text.size() == 38) {
         try {
           peer = GuidFromString(text);

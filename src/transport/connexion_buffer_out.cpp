@@ -5,6 +5,7 @@
 
 #include "model/object_stream.h"
 #include "objects/answers.h"
+#include "objects/protocol.h"
 #include "transport/bzip_block.h"
 #include "transport/frame_format.h"
 #include "util/codec.h"
@@ -26,7 +27,7 @@ const ClassInfo& TZelConnexionBufferOut::StaticClass() {
 TZelConnexionBufferOut::TZelConnexionBufferOut(TZelObject* owner)
     : TZelConnexionBuffer(owner, StaticClass()),
       announcement_(std::make_unique<TZelSObjectAnswer>(nullptr)) {
-  announcement_->ZelWhat = "HeaderInfo";
+  announcement_->ZelWhat = protocol::kHeaderInfo;
   SetName(Name() + "Out");
   SetAuthenticated(true);
 }
@@ -70,7 +71,8 @@ void TZelConnexionBufferOut::SendObject(TZelObject& object) {
   TxTrame* announcement = nullptr;
   try {
     const auto* answer = dynamic_cast<const TZelSObjectAnswer*>(&object);
-    if (answer != nullptr && answer->TypeCode() == tvo_Answer && answer->ZelWhat == "FastTrame") {
+    if (answer != nullptr && answer->TypeCode() == tvo_Answer &&
+        answer->ZelWhat == protocol::kFastFrame) {
       if (answer->ZelItems->Count() == 0)
         throw std::invalid_argument("FastTrame sans nom de fichier");
       SendPrepared(answer->ZelItems->Lines().front());
@@ -103,8 +105,8 @@ TxTrame* TZelConnexionBufferOut::SendHeaderInfo(const TZelObject& object,
   TxTrame* frame = nullptr;
   try {
     announcement_->ZelItems->Clear();
-    announcement_->AddItem("MERXID", object.GetId());
-    announcement_->AddItem("Def", object.Caption());
+    announcement_->AddItem(protocol::kItemId, object.GetId());
+    announcement_->AddItem(protocol::kItemCaption, object.Caption());
     std::string payload = ObjectToStream(*announcement_);
     CompressPayload(payload, kAnnouncementLevel);
     frame = NewFrame(std::string(), nullptr);
