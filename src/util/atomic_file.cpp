@@ -3,11 +3,18 @@
 #include <atomic>
 #include <filesystem>
 #include <random>
+#include <set>
+
+#include "util/atomic_file_platform.h"
+#include "util/diagnostic_log.h"
 
 namespace quorvane {
 namespace fs = std::filesystem;
+using atomic_detail::LastSystemError;
 
 namespace {
+
+constexpr std::string_view kLayer = "util";
 
 std::string TemporaryNameFor(const fs::path& target) {
   static std::atomic<unsigned> counter{0};
@@ -16,24 +23,92 @@ std::string TemporaryNameFor(const fs::path& target) {
          std::to_string(counter++);
 }
 
-}  // namespace
+fs::path FolderOf(const fs::path& target) {
+  return target.has_parent_path() ? target.parent_path() : fs::path(".");
+}
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes, bool create_folders) {
+// The file a write to `path` replaces: the path itself, or with follow_symlink
+// the end of its chain of links (relative links are taken from the link's folder).
+fs::path ResolveTarget(const std::string& path, bool follow_symlink) {
+  fs::path target(path);
+  if (!follow_symlink) return target;
   std::error_code error;
-  const fs::path target(path);
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(target, error)); ++hops) {
+    const fs::path link = fs::read_symlink(target, error);
+    if (error) break;
+    target = link.is_absolute() ? link : FolderOf(target) / link;
+  }
+  return target;
+}
+
+// Writes a temporary beside `target` without flushing it; returns its path, or
+// an empty string with `reason` set.
+std::string WriteTemporary(const fs::path& target, bool create_folders,
+                           const std::function<bool(std::FILE*)>& write, std::string* reason) {
+  std::error_code error;
+  const fs::path folder = FolderOf(target);
   if (create_folders) fs::create_directories(folder, error);
   const fs::path temporary = folder / TemporaryNameFor(target);
   std::FILE* file = std::fopen(temporary.string().c_str(), "wb");
-  if (file == nullptr) return false;
-  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  ok = ok && std::fflush(file) == 0 && SyncFileToDisk(file);
-  ok = (std::fclose(file) == 0) && ok;
-  if (ok) {
-    fs::rename(temporary, target, error);
-    ok = !error;
+  if (file == nullptr) {
+    *reason = "cannot create " + temporary.string() + ": " + LastSystemError();
+    return {};
   }
-  if (!ok) fs::remove(temporary, error);
+  bool ok = atomic_detail::KeepModeOf(target.string(), file, reason);
+  if (ok && !write(file)) {
+    ok = false;
+    *reason = "cannot write " + temporary.string() + ": " + LastSystemError();
+  }
+  if (ok && std::fflush(file) != 0) {
+    ok = false;
+    *reason = "cannot write " + temporary.string() + ": " + LastSystemError();
+  }
+  if (std::fclose(file) != 0 && ok) {
+    ok = false;
+    *reason = "cannot close " + temporary.string() + ": " + LastSystemError();
+  }
+  if (!ok) {
+    fs::remove(temporary, error);
+    return {};
+  }
+  return temporary.string();
+}
+
+std::function<bool(std::FILE*)> BytesWriter(std::string_view bytes) {
+  return [bytes](std::FILE* file) {
+    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  };
+}
+
+bool RenameOver(const std::string& temporary, const fs::path& target, std::string* reason) {
+  std::error_code error;
+  fs::rename(temporary, target, error);
+  if (!error) return true;
+  *reason = "cannot rename " + temporary + " to " + target.string() + ": " + error.message();
+  fs::remove(temporary, error);
+  return false;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, bool create_folders) {
+  AtomicWriteOptions options;
+  options.create_folders = create_folders;
+  return WriteFileAtomically(path, bytes, options);
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes,
+                         const AtomicWriteOptions& options, std::string* reason) {
+  std::string why;
+  const fs::path target = ResolveTarget(path, options.follow_symlink);
+  const auto write = [&](std::FILE* file) {
+    return BytesWriter(bytes)(file) && std::fflush(file) == 0 && SyncFileToDisk(file);
+  };
+  const std::string temporary = WriteTemporary(target, options.create_folders, write, &why);
+  bool ok = !temporary.empty() && RenameOver(temporary, target, &why);
+  if (ok && !atomic_detail::SyncFolder(FolderOf(target).string(), &why))
+    DiagnosticLog(kLayer, target.string() + " replaced, but " + why);
+  if (!ok && reason != nullptr) *reason = why;
   return ok;
 }
 
@@ -49,6 +124,127 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   std::fclose(file);
   if (failed) return std::nullopt;
   return content;
+}
+
+// --- DurableFileBatch ---------------------------------------------------------
+
+DurableFileBatch::DurableFileBatch(const AtomicWriteOptions& options) : options_(options) {}
+
+DurableFileBatch::~DurableFileBatch() {
+  Discard();
+}
+
+void DurableFileBatch::Discard() {
+  std::error_code error;
+  for (auto& [path, entry] : entries_)
+    if (!entry.temporary.empty()) fs::remove(entry.temporary, error);
+  entries_.clear();
+  order_.clear();
+  for (auto& [device, handle] : file_systems_)
+    atomic_detail::CloseFileSystemHandle(handle);
+  file_systems_.clear();
+}
+
+bool DurableFileBatch::TrackFileSystemOf(const std::string& folder) {
+  unsigned long long device = 0;
+  const int handle = atomic_detail::OpenFileSystemHandle(folder, &device);
+  if (handle < 0) return false;
+  if (!file_systems_.emplace(device, handle).second) atomic_detail::CloseFileSystemHandle(handle);
+  return true;
+}
+
+bool DurableFileBatch::Add(const std::string& path, std::string_view bytes) {
+  return AddWith(path, BytesWriter(bytes));
+}
+
+bool DurableFileBatch::AddWith(const std::string& path,
+                               const std::function<bool(std::FILE*)>& write) {
+  auto [it, inserted] = entries_.try_emplace(path);
+  if (inserted) order_.push_back(path);
+  Entry& entry = it->second;
+  std::error_code error;
+  if (!entry.temporary.empty()) fs::remove(entry.temporary, error);
+  entry = Entry{};
+  const fs::path target = ResolveTarget(path, options_.follow_symlink);
+  entry.target = target.string();
+  // The file system handle is opened before the temporary is written, so a
+  // write-back error of this batch is reported by the flush in Commit.
+  if (options_.create_folders) fs::create_directories(FolderOf(target), error);
+  entry.flushed_with_file_system = TrackFileSystemOf(FolderOf(target).string());
+  entry.temporary = WriteTemporary(target, options_.create_folders, write, &entry.reason);
+  if (entry.temporary.empty()) {
+    last_error_ = entry.reason;
+    return false;
+  }
+  return true;
+}
+
+std::vector<DurableFileResult> DurableFileBatch::Commit() {
+  std::vector<Entry*> pending;
+  for (const std::string& path : order_) {
+    Entry& entry = entries_.at(path);
+    if (!entry.temporary.empty()) pending.push_back(&entry);
+  }
+
+  // One flush per file system when the platform has it and there is more than
+  // one file; otherwise (or when that flush fails) a flush per file, so that a
+  // file whose data cannot be flushed is found and kept out of the renames.
+  bool flushed_together = pending.size() > 1 && !file_systems_.empty();
+  if (flushed_together) {
+    for (auto& [device, handle] : file_systems_) {
+      std::string why;
+      if (!atomic_detail::SyncFileSystem(handle, &why)) {
+        DiagnosticLog(kLayer, "batch of " + std::to_string(pending.size()) + " files: " + why +
+                                  "; flushing each file");
+        flushed_together = false;
+        break;
+      }
+    }
+  }
+  // A file whose file system has no handle is flushed alone.
+  std::error_code error;
+  for (Entry* entry : pending) {
+    if (flushed_together && entry->flushed_with_file_system) continue;
+    if (!atomic_detail::SyncPath(entry->temporary, &entry->reason)) {
+      fs::remove(entry->temporary, error);
+      entry->temporary.clear();
+    }
+  }
+
+  std::set<std::string> all_folders;   // of every renamed file
+  std::set<std::string> lone_folders;  // of renamed files outside the flushed file systems
+  for (Entry* entry : pending) {
+    if (entry->temporary.empty()) continue;
+    if (RenameOver(entry->temporary, entry->target, &entry->reason)) {
+      const std::string folder = FolderOf(entry->target).string();
+      all_folders.insert(folder);
+      if (!(flushed_together && entry->flushed_with_file_system)) lone_folders.insert(folder);
+    }
+    entry->temporary.clear();
+  }
+  // Makes the renames durable: one more flush per file system, else each folder.
+  if (flushed_together) {
+    for (auto& [device, handle] : file_systems_) {
+      if (!atomic_detail::SyncFileSystem(handle, nullptr)) {
+        lone_folders = all_folders;
+        break;
+      }
+    }
+  }
+  for (const std::string& folder : lone_folders) {
+    std::string why;
+    if (!atomic_detail::SyncFolder(folder, &why))
+      DiagnosticLog(kLayer, "files renamed in " + folder + ", but " + why);
+  }
+
+  std::vector<DurableFileResult> results;
+  results.reserve(order_.size());
+  for (const std::string& path : order_) {
+    const Entry& entry = entries_.at(path);
+    results.push_back({path, entry.reason.empty(), entry.reason});
+  }
+  Discard();
+  return results;
 }
 
 }  // namespace quorvane

@@ -1,25 +1,118 @@
 // Whole-file replacement that never leaves a half-written file: the bytes go to a
 // temporary file in the target's folder, are flushed to disk, and the temporary
-// file is renamed over the target. On any failure the old file stays whole and
-// the temporary file is removed. Safe to call from any thread for distinct paths.
+// file is renamed over the target; the folder is then flushed so the rename
+// itself survives a power cut. On any failure the old file stays whole and the
+// temporary file is removed. A replaced file keeps the mode of the file it
+// replaces. Safe to call from any thread for distinct paths.
+//
+// DurableFileBatch gives the same guarantee to many files while paying the disk
+// flush once per batch instead of once per file.
 #pragma once
 
 #include <cstdio>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvane {
+
+struct AtomicWriteOptions {
+  // Missing parent folders of the target are created.
+  bool create_folders = true;
+  // When the target is a symbolic link (even a dangling one), the file it names
+  // is replaced and the link is kept. Off by default: a link is then replaced by
+  // a regular file, as a new file would be.
+  bool follow_symlink = false;
+};
 
 // path is native. Missing parent folders are created when create_folders is set.
 // Returns false (and leaves the target untouched) on any failure.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                          bool create_folders = true);
 
+// The same with options; on failure `reason` (when given) says which step failed
+// and why, e.g. "cannot create /a/b.tmp1.2: No space left on device".
+bool WriteFileAtomically(const std::string& path, std::string_view bytes,
+                         const AtomicWriteOptions& options, std::string* reason = nullptr);
+
 // The whole content of a native path, or nothing when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
 
 // Flushes an open file's data to the disk (platform-specific).
 bool SyncFileToDisk(std::FILE* file);
+
+// One file of a batch after Commit.
+struct DurableFileResult {
+  std::string path;  // the native path given to Add
+  bool written = false;
+  std::string reason;  // why it was not written; empty when written
+};
+
+// Writes several files so that after Commit each target is either its old
+// content (or absent, if it was absent) or the whole new content, also after a
+// power cut, with one flush of the disk for the whole batch:
+//
+//   DurableFileBatch batch;
+//   batch.Add("/opt/q/bin/a.exe", bytes_a);     // written to a temporary now
+//   batch.Add("/opt/q/bin/b.dll", bytes_b);
+//   for (const auto& r : batch.Commit())        // one sync, then the renames
+//     if (!r.written) Report(r.path, r.reason);
+//
+// Add writes the bytes at once to a temporary file beside the target (so the
+// caller may drop them) without flushing it. Commit flushes every temporary in
+// one pass (one syncfs per file system on Linux, a flush per file elsewhere),
+// renames each over its target and flushes again so the renames are durable.
+// When the flush fails nothing is renamed and every target keeps its old
+// content. Temporaries are removed on every path, also by the destructor of a
+// batch that was never committed (its targets stay untouched). Add and Commit
+// are for one thread at a time; distinct batches may run in parallel. A path
+// added twice: the later bytes win (the earlier temporary is dropped).
+class DurableFileBatch {
+ public:
+  explicit DurableFileBatch(const AtomicWriteOptions& options = {});
+  ~DurableFileBatch();
+  DurableFileBatch(const DurableFileBatch&) = delete;
+  DurableFileBatch& operator=(const DurableFileBatch&) = delete;
+
+  // false when the temporary cannot be made or written (the reason is kept for
+  // Commit's results and LastError); the target is untouched either way.
+  bool Add(const std::string& path, std::string_view bytes);
+
+  // Streaming variant for large content: `write` fills the open temporary file
+  // (binary mode) and returns false to give up on this file.
+  bool AddWith(const std::string& path, const std::function<bool(std::FILE*)>& write);
+
+  // Number of files added (written or not) since the last Commit or Discard.
+  std::size_t Size() const { return entries_.size(); }
+
+  // The reason of the last failed Add.
+  const std::string& LastError() const { return last_error_; }
+
+  // Syncs, renames, and returns one result per path in the order of Add (a path
+  // added twice appears once, where it was first added). The batch is empty
+  // afterwards and may be reused.
+  std::vector<DurableFileResult> Commit();
+
+  // Drops every temporary; no target is changed.
+  void Discard();
+
+ private:
+  struct Entry {
+    std::string target;     // the file that is replaced (the link's target when followed)
+    std::string temporary;  // empty when Add failed
+    std::string reason;
+    bool flushed_with_file_system = false;  // its file system is flushed as a whole
+  };
+  bool TrackFileSystemOf(const std::string& folder);
+
+  AtomicWriteOptions options_;
+  std::vector<std::string> order_;                  // paths in the order of Add
+  std::map<std::string, Entry> entries_;            // by path given to Add
+  std::map<unsigned long long, int> file_systems_;  // device -> open handle (POSIX)
+  std::string last_error_;
+};
 
 }  // namespace quorvane

@@ -1,6 +1,8 @@
 #include <io.h>
+#include <windows.h>
 
 #include "util/atomic_file.h"
+#include "util/atomic_file_platform.h"
 
 namespace quorvane {
 
@@ -8,4 +10,51 @@ bool SyncFileToDisk(std::FILE* file) {
   return ::_commit(::_fileno(file)) == 0;
 }
 
+namespace atomic_detail {
+
+std::string LastSystemError() {
+  const DWORD code = ::GetLastError();
+  char text[256] = {};
+  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, text, sizeof text, nullptr);
+  std::string result(text, length);
+  while (!result.empty() &&
+         (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
+    result.pop_back();
+  return result.empty() ? "error " + std::to_string(code) : result;
+}
+
+bool KeepModeOf(const std::string&, std::FILE*, std::string*) {
+  return true;  // attributes are not carried by the content's file here
+}
+
+bool SyncFolder(const std::string&, std::string*) {
+  return true;  // NTFS journals the rename itself
+}
+
+bool SyncPath(const std::string& path, std::string* reason) {
+  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    if (reason != nullptr) *reason = "cannot open " + path + ": " + LastSystemError();
+    return false;
+  }
+  const bool ok = ::FlushFileBuffers(file) != 0;
+  if (!ok && reason != nullptr) *reason = "cannot flush " + path + ": " + LastSystemError();
+  ::CloseHandle(file);
+  return ok;
+}
+
+int OpenFileSystemHandle(const std::string&, unsigned long long*) {
+  return -1;
+}
+
+bool SyncFileSystem(int, std::string* reason) {
+  if (reason != nullptr) *reason = "no file system flush on this platform";
+  return false;
+}
+
+void CloseFileSystemHandle(int) {}
+
+}  // namespace atomic_detail
 }  // namespace quorvane

@@ -1,0 +1,30 @@
+// Platform parts of the atomic and batched file writes (atomic_file_posix.cpp /
+// atomic_file_win32.cpp). Internal to util.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace quorvane::atomic_detail {
+
+// The text of the last system error (errno / GetLastError).
+std::string LastSystemError();
+
+// Gives the open temporary the permission bits of `target` when it exists, so a
+// replaced file keeps its mode. Returns false only when the mode could not be set.
+bool KeepModeOf(const std::string& target, std::FILE* temporary, std::string* reason);
+
+// Flushes a folder so that renames inside it are durable (no-op where the
+// system journals renames itself).
+bool SyncFolder(const std::string& folder, std::string* reason);
+
+// Reopens a closed file by path and flushes its data to the disk.
+bool SyncPath(const std::string& path, std::string* reason);
+
+// A handle that flushes a whole file system at once, opened on a folder of it;
+// -1 where the platform has no such call. `device` identifies the file system.
+int OpenFileSystemHandle(const std::string& folder, unsigned long long* device);
+bool SyncFileSystem(int handle, std::string* reason);
+void CloseFileSystemHandle(int handle);
+
+}  // namespace quorvane::atomic_detail

@@ -1,0 +1,190 @@
+#include "util/atomic_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/temp_folder.h"
+
+namespace quorvane {
+namespace {
+namespace fs = std::filesystem;
+
+class AtomicFileTest : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& relative) const {
+    return (folder_.path() / relative).string();
+  }
+  std::string Read(const std::string& relative) const {
+    return ReadWholeFile(Path(relative)).value_or("<missing>");
+  }
+  // Every file left under the folder whose name holds ".tmp": temporaries.
+  std::vector<std::string> Temporaries() const {
+    std::vector<std::string> found;
+    for (const auto& item : fs::recursive_directory_iterator(folder_.path()))
+      if (item.path().filename().string().find(".tmp") != std::string::npos)
+        found.push_back(item.path().string());
+    return found;
+  }
+  static unsigned ModeOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+  }
+  testing::TempFolder folder_{"quorvane-atomic"};
+};
+
+TEST_F(AtomicFileTest, ReplacementKeepsTheModeOfTheReplacedFile) {
+  ASSERT_TRUE(WriteFileAtomically(Path("a.ini"), "old"));
+  ASSERT_EQ(::chmod(Path("a.ini").c_str(), 0640), 0);
+  ASSERT_TRUE(WriteFileAtomically(Path("a.ini"), "new"));
+  EXPECT_EQ(Read("a.ini"), "new");
+  EXPECT_EQ(ModeOf(Path("a.ini")), 0640u);
+
+  ASSERT_EQ(::chmod(Path("a.ini").c_str(), 0604), 0);
+  DurableFileBatch batch;
+  ASSERT_TRUE(batch.Add(Path("a.ini"), "batch"));
+  ASSERT_TRUE(batch.Commit().at(0).written);
+  EXPECT_EQ(ModeOf(Path("a.ini")), 0604u);
+}
+
+TEST_F(AtomicFileTest, FollowingALinkWritesItsTargetAndKeepsTheLink) {
+  // A dangling relative link: the file it names is created, the link stays.
+  fs::create_directories(folder_.path() / "real");
+  fs::create_symlink("real/settings.toml", folder_.path() / "link.toml");
+  AtomicWriteOptions follow;
+  follow.follow_symlink = true;
+  std::string reason;
+  ASSERT_TRUE(WriteFileAtomically(Path("link.toml"), "x = 1\n", follow, &reason)) << reason;
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(folder_.path() / "link.toml")));
+  EXPECT_EQ(Read("real/settings.toml"), "x = 1\n");
+
+  // Without following, the link itself is replaced by a regular file.
+  ASSERT_TRUE(WriteFileAtomically(Path("link.toml"), "y = 2\n", AtomicWriteOptions{}));
+  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(folder_.path() / "link.toml")));
+  EXPECT_EQ(Read("real/settings.toml"), "x = 1\n");
+}
+
+TEST_F(AtomicFileTest, AFailedWriteSaysWhyAndLeavesTheOldFile) {
+  ASSERT_TRUE(WriteFileAtomically(Path("keep.dat"), "old"));
+  // The target is a folder: the rename fails, the temporary is removed.
+  fs::create_directories(folder_.path() / "dir" / "inner");
+  std::string reason;
+  EXPECT_FALSE(WriteFileAtomically(Path("dir"), "bytes", AtomicWriteOptions{}, &reason));
+  EXPECT_NE(reason.find("cannot rename"), std::string::npos) << reason;
+  // The parent is a regular file: the temporary cannot be made.
+  EXPECT_FALSE(WriteFileAtomically(Path("keep.dat/child"), "bytes", AtomicWriteOptions{}, &reason));
+  EXPECT_NE(reason.find("cannot create"), std::string::npos) << reason;
+  EXPECT_EQ(Read("keep.dat"), "old");
+  EXPECT_TRUE(Temporaries().empty());
+}
+
+TEST_F(AtomicFileTest, BatchWritesEveryFileWithItsFoldersAndLeavesNoTemporary) {
+  ASSERT_TRUE(WriteFileAtomically(Path("bin/old.exe"), "previous"));
+  DurableFileBatch batch;
+  std::vector<std::string> paths;
+  for (int i = 0; i < 40; ++i) {
+    const std::string relative = "bin/sub" + std::to_string(i % 4) + "/f" + std::to_string(i);
+    paths.push_back(Path(relative));
+    ASSERT_TRUE(batch.Add(paths.back(), "content " + std::to_string(i)));
+  }
+  ASSERT_TRUE(batch.Add(Path("bin/old.exe"), "replaced"));
+  ASSERT_TRUE(batch.Add(Path("empty"), ""));
+  EXPECT_EQ(batch.Size(), 42u);
+  // Nothing is visible before Commit.
+  EXPECT_EQ(Read("bin/sub0/f0"), "<missing>");
+  EXPECT_EQ(Read("bin/old.exe"), "previous");
+
+  const auto results = batch.Commit();
+  ASSERT_EQ(results.size(), 42u);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(results[i].path, paths[i]);
+    EXPECT_TRUE(results[i].written) << results[i].reason;
+    EXPECT_EQ(ReadWholeFile(paths[i]).value_or(""), "content " + std::to_string(i));
+  }
+  EXPECT_EQ(Read("bin/old.exe"), "replaced");
+  EXPECT_EQ(Read("empty"), "");
+  EXPECT_EQ(batch.Size(), 0u);
+  EXPECT_TRUE(Temporaries().empty());
+}
+
+TEST_F(AtomicFileTest, BatchReportsEachFailureAndWritesTheOthers) {
+  ASSERT_TRUE(WriteFileAtomically(Path("plain"), "a file, not a folder"));
+  fs::create_directories(folder_.path() / "occupied" / "inner");
+  DurableFileBatch batch;
+  ASSERT_TRUE(batch.Add(Path("one"), "1"));
+  EXPECT_FALSE(batch.Add(Path("plain/child"), "x"));  // cannot be created
+  EXPECT_NE(batch.LastError().find("plain"), std::string::npos) << batch.LastError();
+  EXPECT_FALSE(batch.AddWith(Path("given_up"), [](std::FILE* file) {
+    std::fputs("partial", file);
+    return false;
+  }));
+  ASSERT_TRUE(batch.Add(Path("occupied"), "y"));  // the rename fails
+  ASSERT_TRUE(batch.Add(Path("two"), "2"));
+
+  const auto results = batch.Commit();
+  ASSERT_EQ(results.size(), 5u);
+  EXPECT_TRUE(results[0].written);
+  EXPECT_FALSE(results[1].written);
+  EXPECT_NE(results[1].reason.find("cannot create"), std::string::npos) << results[1].reason;
+  EXPECT_FALSE(results[2].written);
+  EXPECT_NE(results[2].reason.find("cannot write"), std::string::npos) << results[2].reason;
+  EXPECT_FALSE(results[3].written);
+  EXPECT_NE(results[3].reason.find("cannot rename"), std::string::npos) << results[3].reason;
+  EXPECT_TRUE(results[4].written);
+  EXPECT_EQ(Read("one"), "1");
+  EXPECT_EQ(Read("two"), "2");
+  EXPECT_EQ(Read("given_up"), "<missing>");
+  EXPECT_TRUE(fs::is_directory(folder_.path() / "occupied" / "inner"));
+  EXPECT_TRUE(Temporaries().empty());
+}
+
+TEST_F(AtomicFileTest, UncommittedBatchChangesNothingAndALaterAddWins) {
+  ASSERT_TRUE(WriteFileAtomically(Path("a"), "old a"));
+  {
+    DurableFileBatch batch;
+    ASSERT_TRUE(batch.Add(Path("a"), "new a"));
+    ASSERT_TRUE(batch.Add(Path("b"), "new b"));
+    EXPECT_EQ(Temporaries().size(), 2u);
+  }  // destroyed without Commit
+  EXPECT_EQ(Read("a"), "old a");
+  EXPECT_EQ(Read("b"), "<missing>");
+  EXPECT_TRUE(Temporaries().empty());
+
+  DurableFileBatch batch;
+  ASSERT_TRUE(batch.Add(Path("a"), "first"));
+  ASSERT_TRUE(batch.Add(Path("b"), "b"));
+  ASSERT_TRUE(batch.Add(Path("a"), "second"));
+  EXPECT_EQ(batch.Size(), 2u);
+  const auto results = batch.Commit();
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0].path, Path("a"));
+  EXPECT_EQ(Read("a"), "second");
+  EXPECT_TRUE(Temporaries().empty());
+
+  // Reusable after Commit; Discard drops what was added.
+  ASSERT_TRUE(batch.Add(Path("c"), "c"));
+  batch.Discard();
+  EXPECT_TRUE(batch.Commit().empty());
+  EXPECT_EQ(Read("c"), "<missing>");
+}
+
+TEST_F(AtomicFileTest, BatchFollowsLinksWhenAsked) {
+  fs::create_symlink("target.dat", folder_.path() / "link.dat");
+  AtomicWriteOptions follow;
+  follow.follow_symlink = true;
+  DurableFileBatch batch(follow);
+  ASSERT_TRUE(batch.Add(Path("link.dat"), "through the link"));
+  ASSERT_TRUE(batch.Add(Path("other.dat"), "other"));
+  const auto results = batch.Commit();
+  EXPECT_TRUE(results.at(0).written && results.at(1).written);
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(folder_.path() / "link.dat")));
+  EXPECT_EQ(Read("target.dat"), "through the link");
+}
+
+}  // namespace
+}  // namespace quorvane
