@@ -1,0 +1,119 @@
+// Real web pages for tests: `python3 -m http.server` serving a temporary folder
+// on a free port of 127.0.0.1, stopped with its process when the object goes.
+//
+//   quorvane::testing::HttpPages pages;
+//   pages.Write("ip.htm", "<title>ip.fic:127.0.0.9</title>");
+//   pages.Url("ip.htm");   // "http://127.0.0.1:<port>/ip.htm"
+//
+// Construct and destroy it on the test's main thread; Url() and Write() may be
+// used from any thread once it is up. Every instance has its own folder and port.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/temp_folder.h"
+
+extern char** environ;
+
+namespace quorvane::testing {
+
+class HttpPages {
+ public:
+  // Starts the server and returns once it has said which port it listens on.
+  HttpPages() : folder_("quorvane-pages") {
+    std::filesystem::create_directories(root());
+    const std::string out_file = (folder_.path() / "server.out").string();
+    std::vector<std::string> args = {"/usr/bin/python3", "-u",          "-m",
+                                     "http.server",      "0",           "--bind",
+                                     "127.0.0.1",        "--directory", root().string()};
+    std::vector<char*> argv;
+    for (auto& arg : args)
+      argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    const int spawned =
+        ::posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) throw std::runtime_error("python3 could not be started");
+    const std::regex serving("port ([0-9]+)");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::smatch match;
+      const std::string out = ReadFile(out_file);
+      if (std::regex_search(out, match, serving)) {
+        port_ = static_cast<std::uint16_t>(std::stoi(match[1]));
+        return;
+      }
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        throw std::runtime_error("http.server exited: " + out);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Stop();
+    throw std::runtime_error("http.server did not start within 15 s");
+  }
+  ~HttpPages() { Stop(); }
+  HttpPages(const HttpPages&) = delete;
+  HttpPages& operator=(const HttpPages&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  std::filesystem::path root() const { return folder_.path() / "www"; }
+  std::string Url(const std::string& name) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/" + name;
+  }
+  // Writes a page (bytes as given) into the served folder.
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream out(root() / name, std::ios::binary | std::ios::trunc);
+    out << bytes;
+  }
+
+  void Stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (::waitpid(pid_, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (::waitpid(pid_, &status, WNOHANG) == 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+    }
+    pid_ = -1;
+  }
+
+ private:
+  static std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }
+
+  TempFolder folder_;
+  pid_t pid_ = -1;
+  std::uint16_t port_ = 0;
+};
+
+}  // namespace quorvane::testing
