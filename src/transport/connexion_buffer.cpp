@@ -122,11 +122,15 @@ void TZelConnexionBuffer::EnqueuePrepared(const std::string& name) {
   }
 }
 
-void TZelConnexionBuffer::MarkReady(TxTrame* frame) {
-  if (IsShutDown() || frame == nullptr || IsReady(frame)) return;
-  frame->Rewind();
+bool TZelConnexionBuffer::MarkReady(TxTrame* frame) {
+  if (IsShutDown() || frame == nullptr) return false;
+  if (IsReady(frame)) return true;
+  // A frame whose file cannot be flushed would be decoded from what reached the
+  // disk (nothing, on a full disk): it is a failed frame and is not queued.
+  if (!frame->Rewind()) return false;
   ready_.push_back(frame);
   ready_count_ = ready_.size();
+  return true;
 }
 
 void TZelConnexionBuffer::RemoveFrame(TxTrame* frame) {
@@ -183,8 +187,8 @@ Chunk TZelConnexionBuffer::TakeChunkLocked(int maximum) {
 }
 
 bool TZelConnexionBuffer::WaitForWork(std::uint32_t timeout_ms) {
-  const bool signaled = work_->Wait(timeout_ms) == WaitResult::kSignaled;
-  work_->Reset();
+  if (IsShutDown()) return false;
+  const bool signaled = work_->WaitAndReset(timeout_ms) == WaitResult::kSignaled;
   return signaled && !IsShutDown();
 }
 

@@ -59,7 +59,9 @@ class TZelConnexionBuffer : public TZelObject {
   // destroyed at once (its file stays). False when the frame could not be flushed.
   bool Enqueue(TxTrame* frame);
   void EnqueuePrepared(const std::string& name);
-  void MarkReady(TxTrame* frame);
+  // Queues a received frame for decoding; false (and not queued) when its file
+  // could not be flushed, or the buffer is shut down.
+  bool MarkReady(TxTrame* frame);
   void RemoveFrame(TxTrame* frame);
 
   // The next bytes of the first ready frame, at most `maximum`; never spans two frames.
@@ -68,9 +70,9 @@ class TZelConnexionBuffer : public TZelObject {
   Chunk TakeChunkLocked(int maximum);
 
   // --- work event --------------------------------------------------------------
-  // Waits for the work event, then resets it. True when it was set and the buffer is
-  // not shut down. A frame queued between a timed-out wait and the reset sets no new
-  // wake-up, so the waiter drains the ready list after every return, true or false.
+  // Waits for the work event and clears it under the event's lock. True when it
+  // was set and the buffer is not shut down. A Signal that lands while nobody
+  // waits is kept for the next call, so no wake-up is lost.
   bool WaitForWork(std::uint32_t timeout_ms = kWorkWaitMs);
   void Signal() { work_->Set(); }
   void Shutdown();

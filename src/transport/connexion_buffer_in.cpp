@@ -7,6 +7,7 @@
 #include "transport/bzip_block.h"
 #include "transport/objects_stack.h"
 #include "transport/zel_event.h"
+#include "util/diagnostic_log.h"
 #include "util/text.h"
 
 namespace quorvane {
@@ -77,10 +78,12 @@ void TZelConnexionBufferIn::EndFrame(const FrameTrailerFields& trailer, bool fai
   current_ = nullptr;
   if (frame != nullptr) {
     frame->SetTrailer(trailer.kind, trailer.compression);
-    if (failed || frame->Failed())
+    if (failed || frame->Failed() || !MarkReady(frame)) {
+      if (!failed && !frame->Failed())
+        DiagnosticLog("transport",
+                      "frame " + frame->Path() + " dropped: its file cannot be flushed");
       RemoveFrame(frame);
-    else
-      MarkReady(frame);
+    }
   }
   ClearCurrent();
 }

@@ -47,4 +47,13 @@ WaitResult TZelFlagEvent::Wait(std::uint32_t timeout_ms) {
   return signaled ? WaitResult::kSignaled : WaitResult::kTimeout;
 }
 
+WaitResult TZelFlagEvent::WaitAndReset(std::uint32_t timeout_ms) {
+  std::unique_lock guard(mutex_);
+  const bool signaled =
+      changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [this] { return set_; });
+  if (!signaled) return WaitResult::kTimeout;
+  set_ = false;
+  return WaitResult::kSignaled;
+}
+
 }  // namespace quorvane

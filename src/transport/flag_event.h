@@ -26,6 +26,10 @@ class TZelFlagEvent : public TZelObject {
   void Reset();
   bool IsSet() const;
   WaitResult Wait(std::uint32_t timeout_ms);
+  // Waits for the flag and clears it in the same hold of the lock, so a Set that
+  // lands at any moment is either consumed by this call or left for the next one:
+  // no signal is lost between a timed-out wait and a reset.
+  WaitResult WaitAndReset(std::uint32_t timeout_ms);
 
   // The kernel event's name: the event object's full dotted name at construction.
   const std::string& EventName() const { return event_name_; }

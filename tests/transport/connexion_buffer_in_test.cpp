@@ -1,6 +1,9 @@
 #include "transport/connexion_buffer_in.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include "objects/answers.h"
 #include "objects/files.h"
@@ -191,6 +194,28 @@ TEST_F(IncomingTest, FrameWhoseFileCannotBeMadeIsSkippedInStep) {
   Deliver(*in_, lost.substr(60) + ObjectFrame(*File("kept", 1)));
   EXPECT_EQ(PoppedNames(), std::vector<std::string>{"kept"});
   EXPECT_EQ(in_->BadFrameCount(), 0);
+}
+
+// The payload of a small frame sits in the file's buffer until the frame is
+// complete; when that flush fails (a full disk) the frame is a failed frame and is
+// never decoded from the empty file.
+TEST_F(IncomingTest, FrameWhoseFlushFailsIsDroppedNotDecoded) {
+  const std::string small = ObjectFrame(*File("small", 10));
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old_limit{};
+  getrlimit(RLIMIT_FSIZE, &old_limit);
+  rlimit limit = old_limit;
+  limit.rlim_cur = 8;  // the disk is "full" beyond 8 bytes
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  in_->Receive(reinterpret_cast<const std::uint8_t*>(small.data()), static_cast<int>(small.size()));
+  const std::size_t ready = in_->ReadyCount();
+  const std::size_t files = FilesIn("DB\\TRM").size();
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  EXPECT_EQ(ready, 0u);
+  EXPECT_EQ(files, 0u);
+  in_->DeliverReady();
+  Deliver(*in_, ObjectFrame(*File("next", 1)));
+  EXPECT_EQ(PoppedNames(), std::vector<std::string>{"next"});
 }
 
 TEST_F(IncomingTest, ShutDownBufferTakesNothing) {
