@@ -1,0 +1,84 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "inspect/inspect.h"
+#include "inspect/output_file.h"
+
+namespace quorvane::inspect {
+
+namespace {
+
+[[noreturn]] void FailWrite(const std::string& path, const std::string& reason) {
+  throw InspectError("Cannot write " + path + ": " + reason);
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  return folder.empty() ? "." : folder;
+}
+
+mode_t NewFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+const std::string& CheckOutputPath(const std::string& path) {
+  if (path.empty()) FailWrite("''", "no file name");
+  if (path.back() == '/') FailWrite(path, "it names a folder");
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) FailWrite(path, "it is a folder");
+  const std::string folder = FolderOf(path);
+  if (::stat(folder.c_str(), &info) != 0) {
+    if (errno == ENOENT) FailWrite(path, "the folder " + folder + " does not exist");
+    FailWrite(path, folder + ": " + std::strerror(errno));
+  }
+  if (!S_ISDIR(info.st_mode)) FailWrite(path, folder + " is not a folder");
+  return path;
+}
+
+void WriteOutputFile(const std::string& path, std::initializer_list<std::string_view> pieces) {
+  CheckOutputPath(path);
+  mode_t mode = NewFileMode();
+  struct stat old {};
+  if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
+
+  std::string temporary = path + ".XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) FailWrite(path, std::strerror(errno));
+  int error = 0;
+  if (::fchmod(fd, mode) != 0) error = errno;
+  for (std::string_view piece : pieces) {
+    if (error == 0 && !WriteAll(fd, piece)) error = errno;
+  }
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temporary.c_str());
+    FailWrite(path, std::strerror(error));
+  }
+}
+
+}  // namespace quorvane::inspect
