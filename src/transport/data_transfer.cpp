@@ -11,6 +11,8 @@
 #include "model/object_text.h"
 #include "model/stream_errors.h"
 #include "transport/frame.h"
+#include "util/atomic_file.h"
+#include "util/diagnostic_log.h"
 #include "util/program_folder.h"
 #include "util/text.h"
 
@@ -31,15 +33,6 @@ char ModeByte(FileSaveMode mode) {
       return kModeCompressed;
   }
   throw std::invalid_argument("save mode");
-}
-
-bool WriteWhole(const std::filesystem::path& path, char mode, const std::string& body) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  bool ok = std::fputc(mode, file) != EOF;
-  ok = ok && (body.empty() || std::fwrite(body.data(), 1, body.size(), file) == body.size());
-  ok = ok && std::fflush(file) == 0;
-  return std::fclose(file) == 0 && ok;
 }
 
 }  // namespace
@@ -81,28 +74,30 @@ std::unique_ptr<TZelObject> TZelDataTransfer::ReadObject(const std::string& byte
 
 bool TZelDataTransfer::SaveObject(TZelObject& object, const std::string& path, FileSaveMode mode,
                                   std::uint8_t compression_level) {
-  std::filesystem::path temporary;
   try {
     if (Trim(path).empty()) return false;
-    const std::filesystem::path target(ObjectFilePath(path));
-    if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path());
+    const std::string target = ObjectFilePath(path);
     const char mode_byte = ModeByte(mode);
     std::string body = ObjectToStream(object);
     if (mode == FileSaveMode::Text)
       body = ObjectBinaryToText(body);
     else if (mode == FileSaveMode::Compressed)
       body = CompressBlock(body.data(), body.size(), compression_level);
-    temporary = target;
-    temporary += "." + FreshToken() + ".tmp";
-    if (!WriteWhole(temporary, mode_byte, body)) {
-      std::filesystem::remove(temporary);
-      return false;
-    }
-    std::filesystem::rename(temporary, target);
-    return true;
+    // The same durable replacement as every other file: flushed, renamed, folder flushed.
+    std::string reason;
+    const bool saved = WriteFileAtomicallyWith(
+        target,
+        [&](std::FILE* file) {
+          return std::fputc(mode_byte, file) != EOF &&
+                 (body.empty() || std::fwrite(body.data(), 1, body.size(), file) == body.size());
+        },
+        AtomicWriteOptions{}, &reason);
+    if (!saved) DiagnosticLog("transport", "object file not saved: " + reason);
+    return saved;
+  } catch (const std::exception& error) {
+    DiagnosticLog("transport", "object file " + path + " not saved: " + error.what());
+    return false;
   } catch (...) {
-    std::error_code ignored;
-    if (!temporary.empty()) std::filesystem::remove(temporary, ignored);
     return false;
   }
 }
@@ -117,14 +112,15 @@ bool TZelDataTransfer::LoadObject(TZelObject& object, const std::string& path) {
     if (!in.good() && !in.eof()) return false;
     const std::string stream = ObjectFileStream(bytes);
     // Read into a fresh instance first: a stream that fails half way must not
-    // leave the object half changed.
-    if (const RegisteredClass* registered = FindClass(object.ClassName());
-        registered != nullptr && registered->create != nullptr) {
-      std::unique_ptr<TZelObject> fresh = registered->create();
-      ObjectReader(stream).ReadRootInto(*fresh);
-    } else {
-      ObjectBinaryToText(stream);  // at least the whole stream is well-formed
+    // leave the object half changed. Without a registered class there is nothing
+    // to read into first, so the load is refused rather than risked.
+    const RegisteredClass* registered = FindClass(object.ClassName());
+    if (registered == nullptr || registered->create == nullptr) {
+      DiagnosticLog("transport", "object file " + native + " not loaded: class " +
+                                     object.ClassName() + " is not registered");
+      return false;
     }
+    ObjectReader(stream).ReadRootInto(*registered->create());
     ObjectReader(stream).ReadRootInto(object);
     return true;
   } catch (...) {

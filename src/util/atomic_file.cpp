@@ -99,12 +99,18 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, bool c
 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                          const AtomicWriteOptions& options, std::string* reason) {
+  return WriteFileAtomicallyWith(path, BytesWriter(bytes), options, reason);
+}
+
+bool WriteFileAtomicallyWith(const std::string& path, const std::function<bool(std::FILE*)>& write,
+                             const AtomicWriteOptions& options, std::string* reason) {
   std::string why;
   const fs::path target = ResolveTarget(path, options.follow_symlink);
-  const auto write = [&](std::FILE* file) {
-    return BytesWriter(bytes)(file) && std::fflush(file) == 0 && SyncFileToDisk(file);
+  const auto write_and_sync = [&](std::FILE* file) {
+    return write(file) && std::fflush(file) == 0 && SyncFileToDisk(file);
   };
-  const std::string temporary = WriteTemporary(target, options.create_folders, write, &why);
+  const std::string temporary =
+      WriteTemporary(target, options.create_folders, write_and_sync, &why);
   bool ok = !temporary.empty() && RenameOver(temporary, target, &why);
   if (ok && !atomic_detail::SyncFolder(FolderOf(target).string(), &why))
     DiagnosticLog(kLayer, target.string() + " replaced, but " + why);

@@ -38,6 +38,11 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes,
 bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                          const AtomicWriteOptions& options, std::string* reason = nullptr);
 
+// The same, with the content written by `write` into the open temporary file
+// (binary mode); `write` returns false to give up. For content made of parts.
+bool WriteFileAtomicallyWith(const std::string& path, const std::function<bool(std::FILE*)>& write,
+                             const AtomicWriteOptions& options = {}, std::string* reason = nullptr);
+
 // The whole content of a native path, or nothing when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
 

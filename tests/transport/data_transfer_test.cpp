@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 
+#include "model/class_registry.h"
 #include "objects/answers.h"
 #include "objects/files.h"
 #include "transport/bzip_block.h"
@@ -120,6 +122,59 @@ TEST_F(DataTransferTest, CompressAndReadObject) {
   EXPECT_EQ(transfer_.ReadObject("TPF0\x07garbage"), nullptr);
   std::string short_block = "BZ";
   EXPECT_THROW(transfer_.Decompress(short_block), EBZDecompressionError);
+}
+
+// An object of a class that is not registered cannot be read into a fresh
+// instance first, so its load is refused: a file failing on its last property
+// must not leave the name and the earlier properties replaced.
+class TUnlistedObject : public TZelObject {
+ public:
+  TUnlistedObject() : TZelObject(nullptr, StaticClass()) {}
+  static const ClassInfo& StaticClass() {
+    static const ClassInfo info = MakeClassInfo("TUnlistedObject", &TZelObject::StaticClass(), {});
+    return info;
+  }
+};
+
+TEST_F(DataTransferTest, LoadOfAnUnregisteredClassNeverChangesTheObject) {
+  ASSERT_EQ(FindClass("TUnlistedObject"), nullptr);
+  TUnlistedObject source;
+  source.SetName("After");
+  source.SetZelNumber(7);
+  std::string stream = ObjectToStream(source);
+  ASSERT_TRUE(stream.ends_with(std::string(2, '\0')));
+  stream.resize(stream.size() - 2);  // reopen the property list
+  ObjectWriter writer(stream);
+  writer.WritePropertyName("", "NoSuchProperty");
+  writer.WriteInteger(1);
+  writer.WriteListEnd();
+  writer.WriteListEnd();
+  WriteFile(ObjectFilePath(Path("half.zub")), "B" + stream);
+
+  TUnlistedObject target;
+  target.SetName("Before");
+  const std::string before = ObjectToStream(target);
+  EXPECT_FALSE(transfer_.LoadObject(target, Path("half.zub")));
+  EXPECT_EQ(target.Name(), "Before");
+  EXPECT_EQ(target.ZelNumber(), 0);
+  EXPECT_EQ(ObjectToStream(target), before);
+}
+
+// Saving goes through the one durable replacement, which keeps the file's mode.
+TEST_F(DataTransferTest, SaveReplacesThroughTheDurableWriteAndKeepsTheMode) {
+  const std::string path = Path("Kept.zub");
+  ASSERT_TRUE(transfer_.SaveObject(*Sample(), path, FileSaveMode::Binary, 9));
+  ASSERT_EQ(::chmod(ObjectFilePath(path).c_str(), 0600), 0);
+  auto changed = Sample();
+  changed->xData = "changed";
+  ASSERT_TRUE(transfer_.SaveObject(*changed, path, FileSaveMode::Compressed, 9));
+  struct stat info {};
+  ASSERT_EQ(::stat(ObjectFilePath(path).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  TSOFile loaded(nullptr);
+  ASSERT_TRUE(transfer_.LoadObject(loaded, path));
+  EXPECT_EQ(loaded.xData, "changed");
+  EXPECT_EQ(FilesIn("DB").size(), 1u);  // no temporary left beside it
 }
 
 }  // namespace
