@@ -15,6 +15,7 @@
 #include <sstream>
 #include <vector>
 
+#include "util/atomic_file.h"
 #include "util/codec.h"
 
 namespace quorvane {
@@ -40,17 +41,11 @@ std::string HomeFolder() {
   throw ESettingsError("settings: no home folder (HOME is not set)");
 }
 
-// The file to replace: a symbolic link is followed so that a linked settings
-// file is updated in place instead of being replaced by a plain file.
+// The file to replace: a symbolic link (even a dangling one) is followed so
+// that a linked settings file is updated in place, or created where the link
+// points, instead of the link being replaced by a plain file.
 std::string TargetPath() {
-  namespace fs = std::filesystem;
-  fs::path path = SettingsFilePath();
-  std::error_code error;
-  if (fs::is_symlink(fs::symlink_status(path, error))) {
-    fs::path resolved = fs::canonical(path, error);
-    if (!error) return resolved.string();
-  }
-  return path.string();
+  return FinalLinkTarget(SettingsFilePath());
 }
 
 // An exclusive advisory lock on "<file>.lock", held for one read-change-write.
@@ -118,44 +113,13 @@ SettingsFile LoadFile(const std::string& path) {
   return file;
 }
 
-void WriteAll(int fd, const std::string& text, const std::string& path) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote < 0) ThrowSystemError("settings: cannot write", path, errno);
-    done += static_cast<std::size_t>(wrote);
-  }
-}
-
-// Writes `text` to a temporary file beside `path`, flushes it to disk and renames
-// it over `path`. On any failure the temporary file is removed and `path` is
-// left as it was.
+// Replaces `path` by `text` through the program's one durable replacement
+// (temporary beside it, flushed, renamed, folder flushed), keeping the file's
+// mode. On any failure the temporary file is removed and `path` is left as it was.
 void ReplaceFile(const std::string& path, const std::string& text) {
-  std::string temp = path + ".tmpXXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) ThrowSystemError("settings: cannot create a temporary file beside", path, errno);
-  try {
-    WriteAll(fd, text, temp);
-    if (::fsync(fd) != 0) ThrowSystemError("settings: cannot flush", temp, errno);
-  } catch (...) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    throw;
-  }
-  // Closed once only: a second close could hit a descriptor another thread reopened.
-  if (::close(fd) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    ThrowSystemError("settings: cannot close", temp, error);
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    ThrowSystemError("settings: cannot replace", path, error);
-  }
-  // The folder is not fsynced: after a power cut the rename may be undone,
-  // which leaves the previous whole file, as the registry's lazy flush would.
+  std::string reason;
+  if (!WriteFileAtomically(path, text, AtomicWriteOptions{}, &reason))
+    throw ESettingsError("settings: " + reason);
 }
 
 // An unreadable file is about to be replaced: keep it for the user under

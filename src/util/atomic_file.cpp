@@ -118,6 +118,10 @@ bool WriteFileAtomicallyWith(const std::string& path, const std::function<bool(s
   return ok;
 }
 
+std::string FinalLinkTarget(const std::string& path) {
+  return ResolveTarget(path, true).string();
+}
+
 std::optional<std::string> ReadWholeFile(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return std::nullopt;

@@ -43,6 +43,11 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes,
 bool WriteFileAtomicallyWith(const std::string& path, const std::function<bool(std::FILE*)>& write,
                              const AtomicWriteOptions& options = {}, std::string* reason = nullptr);
 
+// The file a write through `path` reaches: the end of its chain of symbolic
+// links (relative links taken from the link's folder; the last one may dangle),
+// or `path` itself when it is no link.
+std::string FinalLinkTarget(const std::string& path);
+
 // The whole content of a native path, or nothing when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
 

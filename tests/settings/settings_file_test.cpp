@@ -2,6 +2,7 @@
 // leaves, and concurrent writers in several processes and threads.
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,6 +140,29 @@ TEST_F(SettingsFileTest, SymbolicLinkIsUpdatedInPlace) {
   WriteSetting(kSettingServerPort, 709);
   EXPECT_TRUE(std::filesystem::is_symlink(settings_path_));
   EXPECT_EQ(ReadText(real), "[Server]\nPORT = 709\n");
+}
+
+TEST_F(SettingsFileTest, DanglingLinkCreatesItsTargetAndStaysALink) {
+  std::filesystem::create_directory(folder_ + "/real");
+  std::filesystem::create_symlink("real/settings.toml", settings_path_);  // relative, dangling
+
+  WriteSetting(kSettingServerPort, 709);
+  EXPECT_TRUE(std::filesystem::is_symlink(settings_path_));
+  EXPECT_EQ(ReadText(folder_ + "/real/settings.toml"), "[Server]\nPORT = 709\n");
+  EXPECT_EQ(ReadSetting(kSettingServerPort), SettingValue(709));
+}
+
+TEST_F(SettingsFileTest, WritesKeepTheFileMode) {
+  WriteText(settings_path_, "[Server]\nPORT = 1\n");
+  ASSERT_EQ(::chmod(settings_path_.c_str(), 0644), 0);
+  WriteSetting(kSettingServerPort, 709);
+  struct stat info {};
+  ASSERT_EQ(::stat(settings_path_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);
+  ASSERT_EQ(::chmod(settings_path_.c_str(), 0640), 0);
+  WriteSetting(kSettingServerPort, 710);
+  ASSERT_EQ(::stat(settings_path_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
 // Each writer owns one setting and checks, before every write, that its own
