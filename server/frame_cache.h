@@ -1,0 +1,95 @@
+// The prepared-frame cache: each package file is read, serialized and
+// compressed once, and the ready frames are shared by every installation that
+// sends it. Entries are keyed by the file's path, size and modification time
+// (with the content's hash naming the stored copy), so a changed file gets new
+// frames. Every entry is stored under the state folder; the most recently used
+// ones are also kept in memory up to a limit. Preparation runs on the worker
+// pool given by the owner. Safe from any thread.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "catalogue.h"
+
+namespace quorvane::server {
+
+struct PreparedFrames {
+  std::shared_ptr<const std::string> memory;  // null when only on disk
+  std::filesystem::path disk;                 // empty when only in memory
+  std::int64_t size = 0;                      // bytes on the wire
+  std::int64_t file_size = 0;                 // bytes of the package file
+  bool compressed = false;
+};
+
+using PreparedCallback =
+    std::function<void(std::shared_ptr<const PreparedFrames> frames, const std::string& error)>;
+
+class FrameCache {
+ public:
+  struct Options {
+    std::filesystem::path folder;  // where stored frames live (created)
+    std::size_t memory_limit = std::size_t{256} << 20;
+    int level = 9;        // bzip2 level, 0 = never compress
+    bool enabled = true;  // false: prepare for every request, keep nothing
+  };
+  struct Stats {
+    std::uint64_t hits = 0;
+    std::uint64_t preparations = 0;
+    std::uint64_t failures = 0;
+    std::size_t memory_bytes = 0;
+    std::size_t entries = 0;
+  };
+  using Poster = std::function<void(std::function<void()>)>;
+  using Logger = std::function<void(const std::string&)>;
+
+  // `package` checks that a file still lies inside the package when it is read.
+  FrameCache(Options options, const PackageCatalogue& package, Poster post, Logger log = {});
+  ~FrameCache();
+  FrameCache(const FrameCache&) = delete;
+  FrameCache& operator=(const FrameCache&) = delete;
+
+  // Calls `done` with the frames of `file`, at once when they are ready, else
+  // from a worker once prepared. On failure the frames are null and `error`
+  // says why (the file changed, vanished, or left the package).
+  void Acquire(const PackageFile& file, PreparedCallback done);
+
+  Stats GetStats() const;
+  const Options& GetOptions() const { return options_; }
+
+ private:
+  struct Entry;
+  void Prepare(const PackageFile& file, const std::string& key);
+  void Finish(const std::string& key, std::shared_ptr<const std::string> bytes,
+              const std::filesystem::path& disk, std::int64_t file_size, bool compressed,
+              const std::string& error);
+  void EvictLocked();
+  void ForgetLocked(const std::string& key);
+  std::filesystem::path Store(const std::string& bytes, std::uint64_t hash, std::int64_t file_size,
+                              std::string& error);
+
+  Options options_;
+  const PackageCatalogue& package_;
+  Poster post_;
+  Logger log_;
+  mutable std::mutex mutex_;
+  std::map<std::string, std::unique_ptr<Entry>> entries_;  // by path, size, time
+  std::map<std::string, std::string> current_key_;         // by path
+  std::map<std::filesystem::path, int> disk_users_;        // stored copies in use
+  std::list<std::string> recent_;                          // memory entries, newest first
+  Stats stats_;
+};
+
+// Reads a package file whole, refusing a file that has left the package, has
+// become a link out of it, or differs in size or time from its listing.
+bool ReadPackageFile(const PackageCatalogue& package, const PackageFile& file, std::string& data,
+                     std::string& error);
+
+}  // namespace quorvane::server

@@ -1,0 +1,31 @@
+// quorvane-server: serves a package folder to installers (see --help).
+#include <cstdio>
+
+#include "command_line.h"
+#include "server.h"
+#include "server_log.h"
+
+int main(int argc, char** argv) {
+  using namespace quorvane::server;
+  CommandLine command = ParseCommandLine(argc, argv);
+  if (command.exit_code >= 0) {
+    std::fputs(command.message.c_str(), command.exit_code == 0 ? stdout : stderr);
+    return command.exit_code == 0 ? 0 : 2;
+  }
+  ServerLog log;
+  std::string error;
+  if (!log.Open(command.log, &error)) {
+    std::fprintf(stderr, "quorvane-server: %s\n", error.c_str());
+    return 1;
+  }
+  Server server(command.options, log);
+  server.StopOnSignals();
+  if (!server.Start(&error)) {
+    log.Line("cannot start: " + error);
+    if (command.log != "-" && !command.log.empty())
+      std::fprintf(stderr, "quorvane-server: %s\n", error.c_str());
+    return 1;
+  }
+  server.Wait();
+  return 0;
+}

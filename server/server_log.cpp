@@ -1,0 +1,62 @@
+#include "server_log.h"
+
+#include <chrono>
+#include <ctime>
+
+#include "util/codec.h"
+
+namespace quorvane::server {
+
+ServerLog::~ServerLog() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+bool ServerLog::Open(const std::string& target, std::string* error) {
+  std::lock_guard guard(mutex_);
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  if (target.empty() || target == "-") return true;
+  file_ = std::fopen(target.c_str(), "a");
+  if (file_ == nullptr) {
+    if (error != nullptr) *error = "cannot open the log file " + target;
+    return false;
+  }
+  std::setvbuf(file_, nullptr, _IOLBF, 0);
+  return true;
+}
+
+void ServerLog::Line(std::string_view text) {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const std::time_t seconds = system_clock::to_time_t(now);
+  const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char stamp[96];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(millis));
+  std::string line = stamp;
+  line.reserve(line.size() + text.size() + 1);
+  for (char c : text)
+    line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  line += '\n';
+  std::lock_guard guard(mutex_);
+  std::FILE* out = file_ != nullptr ? file_ : stderr;
+  std::fwrite(line.data(), 1, line.size(), out);
+  ++lines_;
+}
+
+std::size_t ServerLog::LineCount() const {
+  std::lock_guard guard(mutex_);
+  return lines_;
+}
+
+std::string LogSafe(std::string_view cp1252, std::size_t limit) {
+  std::string text = Cp1252ToUtf8(cp1252.substr(0, limit));
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  return text;
+}
+
+}  // namespace quorvane::server

@@ -1,0 +1,177 @@
+// Installations through the in-process server with the frame-format client:
+// whole package, second run, a changed file, the end message and the updater.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "install_client.h"
+#include "objects/protocol.h"
+#include "server_fixture.h"
+#include "util/text.h"
+
+namespace quorvane::server::testing {
+namespace {
+
+class InstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    package_ = temp_.path() / "package";
+    target_ = temp_.path() / "target";
+    fs::create_directories(target_);
+  }
+  ServerOptions Options() {
+    ServerOptions o;
+    o.package = package_;
+    o.state = temp_.path() / "state";
+    o.level = 1;
+    o.workers = 2;
+    return o;
+  }
+  InstallResult Install(std::uint16_t port, const std::string& host = "127.0.0.1") {
+    InstallClientOptions c;
+    c.host = host;
+    c.port = port;
+    c.folder = target_;
+    c.timeout_ms = 30000;
+    return RunInstall(c);
+  }
+  // The package as the installer stores it: every path lower-cased.
+  std::map<std::string, std::string> Expected() {
+    std::map<std::string, std::string> expected;
+    for (auto& [path, bytes] : Tree(package_))
+      expected[LowerCase(path)] = bytes;
+    return expected;
+  }
+
+  quorvane::testing::TempFolder temp_{"quorvane-server-install"};
+  fs::path package_, target_;
+};
+
+TEST_F(InstallTest, SeveralHundredFilesAndABigOneArriveWholeThenNothingThenOnlyTheChange) {
+  for (int i = 0; i < 150; ++i)
+    WriteFile(package_ / ("File" + std::to_string(i) + ".txt"), TextBytes(100 + i * 37, i));
+  for (int i = 0; i < 120; ++i)
+    WriteFile(package_ / "DB" / ("Data" + std::to_string(i) + ".PRP"),
+              TextBytes(3000 + i, 1000 + i));
+  for (int i = 0; i < 80; ++i)
+    WriteFile(package_ / "Images" / "Small" / ("pic" + std::to_string(i) + ".bin"),
+              NoiseBytes(2000 + i * 11, 2000 + i));
+  WriteFile(package_ / "Empty.dat", "");
+  WriteFile(package_ / "Big.bin", NoiseBytes(50 << 20, 7));
+
+  ServerProcess server(Options(), temp_.path() / "server.log");
+  ASSERT_TRUE(server.started());
+  const InstallResult first = Install(server.port());
+  ASSERT_TRUE(first.finished) << first.error;
+  EXPECT_EQ(first.server_id, std::string(protocol::kServerUserId));
+  EXPECT_EQ(first.files, 352);
+  EXPECT_EQ(first.expected_files, 352);
+  EXPECT_EQ(first.expected_bytes, first.bytes);
+  EXPECT_EQ(TreeDifference(Tree(target_), Expected()), "");
+
+  // The phases come in order, with the DB files before Phase2, the other
+  // sub-folders between Phase2 and Phase3, and the top level after Phase3.
+  const std::vector<std::string> words(first.words.begin(), first.words.end());
+  ASSERT_GE(words.size(), 5u);
+  EXPECT_EQ(words[0], protocol::kAuthentication);
+  EXPECT_EQ(words[1], protocol::kInstallBegin);
+  EXPECT_EQ(words[2], protocol::kPhase2);
+  EXPECT_EQ(words[3], protocol::kPhase3);
+  EXPECT_EQ(words[4], protocol::kInstallEnd);
+  EXPECT_TRUE(first.paths.front().starts_with("DB\\"));
+  EXPECT_TRUE(first.paths[120].starts_with("Images\\Small\\"));
+  EXPECT_EQ(first.paths.back().find('\\'), std::string::npos);
+  // The noise does not shrink: sent plain. The text shrinks: compressed.
+  const auto big = std::find(first.paths.begin(), first.paths.end(), "Big.bin");
+  ASSERT_NE(big, first.paths.end());
+  EXPECT_FALSE(first.compressed[big - first.paths.begin()]);
+  EXPECT_TRUE(first.compressed.front());
+
+  // The installer lists only its top level and DB: the other sub-folders are sent again.
+  const InstallResult second = Install(server.port());
+  ASSERT_TRUE(second.finished) << second.error;
+  EXPECT_EQ(second.files, 80);
+  for (const std::string& path : second.paths)
+    EXPECT_TRUE(path.starts_with("Images\\Small\\")) << path;
+
+  WriteFile(package_ / "DB" / "Data7.PRP", TextBytes(5000, 77));
+  const InstallResult third = Install(server.port());
+  ASSERT_TRUE(third.finished) << third.error;
+  EXPECT_EQ(third.files, 81);
+  EXPECT_EQ(third.paths.front(), "DB\\Data7.PRP");
+  EXPECT_EQ(ReadFile(target_ / "db" / "data7.prp"), TextBytes(5000, 77));
+
+  // Each file was prepared once, however many installations sent it.
+  const FrameCache::Stats stats = server.server().CacheStats();
+  EXPECT_EQ(stats.preparations, 353u);
+  EXPECT_EQ(stats.hits, 160u);  // the Images files, twice
+}
+
+TEST_F(InstallTest, ASecondRunOfACompleteTopAndDbInstallationSendsNoFile) {
+  for (int i = 0; i < 20; ++i)
+    WriteFile(package_ / ("A" + std::to_string(i)), TextBytes(500, i));
+  for (int i = 0; i < 20; ++i)
+    WriteFile(package_ / "db" / ("B" + std::to_string(i)), TextBytes(900, i));
+  ServerProcess server(Options(), temp_.path() / "server.log");
+  ASSERT_TRUE(Install(server.port()).finished);
+  const InstallResult again = Install(server.port());
+  ASSERT_TRUE(again.finished) << again.error;
+  EXPECT_EQ(again.files, 0);
+  EXPECT_EQ(again.expected_files, 0);
+  EXPECT_EQ(again.expected_bytes, 0);
+  // Same size, other contents: the inventory cannot tell, so nothing is sent;
+  // another size is sent.
+  WriteFile(package_ / "A3", TextBytes(501, 3));
+  const InstallResult changed = Install(server.port());
+  ASSERT_EQ(changed.paths, std::vector<std::string>{"A3"});
+}
+
+TEST_F(InstallTest, EndMessageUpdaterAndSeveralListeningAddresses) {
+  WriteFile(package_ / "Client.exe", TextBytes(1000, 1));
+  WriteFile(package_ / "upd.zub", "stale updater in the package");
+  const fs::path updater = temp_.path() / "new-updater.bin";
+  WriteFile(updater, TextBytes(7000, 9));
+  ServerOptions options = Options();
+  options.listen = {"127.0.0.1:0", "127.0.0.2:0", "127.0.0.3:0"};
+  options.updater = updater;
+  options.fin_message =
+      "Installation termin\xe9"
+      "e";
+  ServerProcess server(options, temp_.path() / "server.log");
+  ASSERT_TRUE(server.started());
+  const InstallResult result = Install(server.port(2), "127.0.0.3");
+  ASSERT_TRUE(result.finished) << result.error;
+  EXPECT_EQ(result.words.back(), protocol::kInstallEndMessage);
+  EXPECT_EQ(result.fin_message,
+            "Installation termin\xe9"
+            "e");
+  EXPECT_EQ(ReadFile(target_ / "upd.zub"), TextBytes(7000, 9));
+  EXPECT_EQ(result.files, 2);
+  const std::string log = ReadFile(temp_.path() / "server.log");
+  EXPECT_NE(log.find("127.0.0.3"), std::string::npos);
+  EXPECT_NE(log.find("asked WantCustomerInstall"), std::string::npos);
+  EXPECT_NE(log.find("sent 2 files"), std::string::npos);
+}
+
+TEST_F(InstallTest, ServesFromTheStateFolderBeyondTheMemoryLimit) {
+  for (int i = 0; i < 10; ++i)
+    WriteFile(package_ / ("F" + std::to_string(i)), TextBytes(200000, i));
+  ServerOptions options = Options();
+  options.cache_memory = 50000;  // less than one file's frames
+  ServerProcess server(options, temp_.path() / "server.log");
+  ASSERT_TRUE(Install(server.port()).finished);
+  fs::remove_all(target_);
+  fs::create_directories(target_);
+  const InstallResult again = Install(server.port());
+  ASSERT_TRUE(again.finished) << again.error;
+  EXPECT_EQ(TreeDifference(Tree(target_), Expected()), "");
+  EXPECT_LE(server.server().CacheStats().memory_bytes, 50000u);
+  int stored = 0;
+  for (const auto& entry : fs::directory_iterator(temp_.path() / "state" / "frames"))
+    stored += entry.path().extension() == ".frm";
+  EXPECT_EQ(stored, 10);
+  EXPECT_EQ(server.server().CacheStats().hits, 10u);
+}
+
+}  // namespace
+}  // namespace quorvane::server::testing
