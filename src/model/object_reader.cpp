@@ -37,6 +37,11 @@ std::uint64_t ObjectReader::ReadLittleEndian(int size) {
   return value;
 }
 
+void ObjectReader::ChargeOverhead(std::size_t bytes) {
+  if (bytes > overhead_limit_ - overhead_) Fail(kStreamReadError);
+  overhead_ += bytes;
+}
+
 void ObjectReader::Enter() {
   if (++depth_ > kMaxStreamDepth) Fail(kStreamReadError);
 }
@@ -218,6 +223,7 @@ void ObjectReader::ReadProperties(TPersistent& instance) {
 // stream in step and then dropped.
 void ObjectReader::SkipChildObjects() {
   while (!AtListEnd()) {
+    ChargeOverhead(kChildObjectOverhead);
     Enter();
     ReadPrefix();
     const std::string class_name = ReadShortText();
@@ -333,6 +339,7 @@ void ObjectReader::ReadCollection(TPersistent& target) {
       type = ReadValueType();
     }
     if (type != ValueType::ListStart) Fail(kInvalidPropertyValue);
+    ChargeOverhead(kObjectItemOverhead);
     ReadProperties(collection->Add());
   }
   ReadListEnd();

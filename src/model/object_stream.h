@@ -49,9 +49,22 @@ class ObjectWriter {
   std::string& out_;
 };
 
+// The reader's memory budget. Values read from the stream cost at most their own
+// bytes, which the stream holds; what the stream cannot hold is the memory around
+// them: each list string, collection item and child object costs far more memory
+// than its bytes in the stream (2 stream bytes make an empty string of about 40).
+// That overhead is charged and limited to half the stream plus a floor, so a
+// stream can never make the reader hold more than about 1.5 times its size; a
+// stream beyond the budget is refused with "Erreur de lecture du flux".
+inline constexpr std::size_t kReaderOverheadFloor = std::size_t{16} << 20;
+inline constexpr std::size_t kListItemOverhead = 48;       // a string in a list
+inline constexpr std::size_t kObjectItemOverhead = 1024;   // a collection item
+inline constexpr std::size_t kChildObjectOverhead = 4096;  // a child object made and dropped
+
 class ObjectReader {
  public:
-  explicit ObjectReader(std::string_view bytes) : bytes_(bytes) {}
+  explicit ObjectReader(std::string_view bytes)
+      : bytes_(bytes), overhead_limit_(bytes.size() / 2 + kReaderOverheadFloor) {}
 
   // A new object of the class named in the stream (EReadError on failure).
   std::unique_ptr<TZelObject> ReadRootObject();
@@ -61,6 +74,13 @@ class ObjectReader {
   void ReadRootInto(TZelObject& target);
 
   std::size_t Position() const { return pos_; }
+
+  // Charges the memory that one item read from the stream costs beyond its bytes;
+  // raises EReadError ("Erreur de lecture du flux") past the budget. Readers of
+  // extra properties call it for every element they keep.
+  void ChargeOverhead(std::size_t bytes);
+  std::size_t OverheadCharged() const { return overhead_; }
+  std::size_t OverheadLimit() const { return overhead_limit_; }
 
   // Value readers for extra properties; each raises EReadError on a wrong kind.
   ValueType ReadValueType();
@@ -93,6 +113,8 @@ class ObjectReader {
   std::string_view bytes_;
   std::size_t pos_ = 0;
   int depth_ = 0;
+  std::size_t overhead_limit_;
+  std::size_t overhead_ = 0;
 };
 
 // An in-memory stream holding one object stream.

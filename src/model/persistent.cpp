@@ -72,8 +72,10 @@ bool TStringList::ReadExtraProperty(std::string_view name, ObjectReader& reader)
   if (name != "Strings") return false;
   lines_.clear();
   reader.ReadListStart();
-  while (!reader.AtListEnd())
+  while (!reader.AtListEnd()) {
+    reader.ChargeOverhead(kListItemOverhead);
     lines_.push_back(reader.ReadStringValue());
+  }
   reader.ReadListEnd();
   return true;
 }

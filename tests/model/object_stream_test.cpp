@@ -131,6 +131,68 @@ TEST_F(ObjectStreamTest, EveryTruncationIsAReadErrorNotACrash) {
     EXPECT_THROW(ObjectFromStream(stream.substr(0, size)), EReadError) << "size " << size;
 }
 
+// A string list of `count` strings of `text` as the stream of a TZelObject.
+std::string StringListStream(std::size_t count, const std::string& text) {
+  std::string stream = Bytes(
+      "TPF0\x0ATZelObject\x01"
+      "A\x14ZelUsersToID.Strings\x01");
+  std::string item = Bytes("\x06") + static_cast<char>(text.size()) + text;
+  stream.reserve(stream.size() + count * item.size() + 3);
+  for (std::size_t i = 0; i < count; ++i)
+    stream += item;
+  return stream + Bytes("\x00\x00\x00", 3);
+}
+
+std::string ReadErrorOf(const std::string& stream) {
+  try {
+    ObjectFromStream(stream);
+  } catch (const EReadError& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// Two stream bytes make an empty string of some 40 bytes of memory: past the
+// reader's budget the stream is refused instead of multiplying memory.
+TEST_F(ObjectStreamTest, EmptyStringBombIsRefusedWithinTheBudget) {
+  const std::size_t count = 4'000'000;  // 8 MB of stream, some 160 MB as strings
+  const std::string bomb = StringListStream(count, "");
+  EXPECT_EQ(ReadErrorOf(bomb), kStreamReadError);
+  ObjectReader reader(bomb);
+  EXPECT_THROW(reader.ReadRootObject(), EReadError);
+  EXPECT_LE(reader.OverheadCharged(), reader.OverheadLimit());
+  EXPECT_LT(reader.OverheadLimit(), count * kListItemOverhead);
+
+  // A legitimate list of many short lines stays well within it.
+  const std::string lines = StringListStream(200'000, "name=value");
+  auto object = ObjectFromStream(lines);
+  EXPECT_EQ(object->ZelUsersToID().Count(), 200'000);
+}
+
+// Child objects are read and dropped; each costs a made object, so a stream of
+// tiny children is refused past the budget instead of spinning.
+TEST_F(ObjectStreamTest, ChildObjectBombIsRefusedWithinTheBudget) {
+  std::string stream = Bytes(
+      "TPF0\x0ATZelObject\x01"
+      "A\x00",
+      18);
+  const std::string child = Bytes("\x0ATZelObject\x00\x00\x00", 14);
+  for (int i = 0; i < 100'000; ++i)
+    stream += child;
+  stream += Bytes("\x00", 1);
+  EXPECT_EQ(ReadErrorOf(stream), kStreamReadError);
+
+  // A few children are still read and dropped.
+  std::string few = Bytes(
+      "TPF0\x0ATZelObject\x01"
+      "A\x00",
+      18);
+  for (int i = 0; i < 3; ++i)
+    few += child;
+  few += Bytes("\x00", 1);
+  EXPECT_EQ(ReadErrorOf(few), "no error");
+}
+
 TEST_F(ObjectStreamTest, MalformedIdentifierBecomesAReadError) {
   const std::string bad_id = "{0000000G-0000-0000-0000-000000000000}";
   const std::string stream = Bytes(
