@@ -31,6 +31,20 @@ std::vector<int> ShuffledCandidates(int count, std::mt19937& random) {
   return candidates;
 }
 
+ConnexionProgress SumProgress(const std::vector<ItemProgress>& items) {
+  ConnexionProgress progress;
+  progress.found = true;
+  std::int64_t percent = 0;
+  for (const ItemProgress& item : items) {
+    progress.size += item.total;
+    progress.position += item.done;
+    percent += item.percent;
+  }
+  if (!items.empty()) percent /= static_cast<std::int64_t>(items.size());
+  progress.percent = static_cast<int>(percent);
+  return progress;
+}
+
 const ClassInfo& TZelConnexionsListByMe::StaticClass() {
   static const ClassInfo info =
       MakeClassInfo("TZelConnexionsListByMe", &TZelObject::StaticClass(), {});
@@ -307,16 +321,10 @@ ConnexionProgress TZelConnexionsListByMe::Progress(const std::string& object_id)
     }
     return progress;
   }
-  progress.found = true;
-  std::int64_t percent = 0;
-  for (const auto& item : items_) {
-    progress.size += item->Total();
-    progress.position += item->Done();
-    percent += item->Percent();
-  }
-  if (!items_.empty()) percent /= static_cast<std::int64_t>(items_.size());
-  progress.percent = static_cast<int>(percent);
-  return progress;
+  std::vector<ItemProgress> counters;
+  for (const auto& item : items_)
+    counters.push_back({item->Done(), item->Total(), item->Percent()});
+  return SumProgress(counters);
 }
 
 bool TZelConnexionsListByMe::Stop() {

@@ -38,6 +38,14 @@ struct ConnexionProgress {
   int percent = 0;
 };
 
+// One connection's incoming counters, and their sums with the percents averaged.
+struct ItemProgress {
+  std::int64_t done = 0;
+  std::int64_t total = 0;
+  int percent = 0;
+};
+ConnexionProgress SumProgress(const std::vector<ItemProgress>& items);
+
 // The server user's identifier, {00000000-0000-0000-0000-000000000002}.
 Guid ServerUserId();
 

@@ -43,6 +43,10 @@ ConnectPoint ConnectPointOf(const SocketTarget& target);
 // target address in a SOCKS request. Nothing stays open when it raises.
 std::unique_ptr<ByteStream> OpenSocketStream(const SocketTarget& target);
 
+// A stream over a socket that is already connected (an accepted one, one end of a
+// socketpair); the stream owns the descriptor from now on.
+std::unique_ptr<ByteStream> AdoptConnectedSocket(int native_handle);
+
 // The SOCKS 4 CONNECT exchange on a stream already connected to the relay: sends
 // the request, then reads exactly 8 reply bytes within reply_timeout_ms. Raises
 // ESocketOpenError (kRelaySilent, kRelayRefused) unless the relay granted it, so no

@@ -148,6 +148,11 @@ struct DescriptorGuard {
 
 }  // namespace
 
+std::unique_ptr<ByteStream> AdoptConnectedSocket(int native_handle) {
+  ::fcntl(native_handle, F_SETFL, ::fcntl(native_handle, F_GETFL) | O_NONBLOCK);
+  return std::make_unique<PosixSocketStream>(native_handle);
+}
+
 std::unique_ptr<ByteStream> OpenSocketStream(const SocketTarget& target) {
   const ConnectPoint point = ConnectPointOf(target);
   if (point.port < 0 || point.port > 0xFFFF)
