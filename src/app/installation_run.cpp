@@ -1,18 +1,128 @@
 #include "app/installation_run.h"
 
-#include "util/debug_output.h"
+#include <filesystem>
+#include <memory>
+
+#include "app/installation_exchange.h"
+#include "app/manager_install_link.h"
+#include "app/server_discovery.h"
+#include "net/connexion_manager.h"
+#include "objects/customer.h"
+#include "objects/protocol.h"
+#include "objects/register_classes.h"
+#include "settings/site.h"
+#include "transport/data_transfer.h"
+#include "transport/frame_format.h"
+#include "transport/objects_stack.h"
+#include "util/diagnostic_log.h"
+#include "util/program_folder.h"
 
 namespace quorvane {
+namespace {
 
-// The exchange with the server is not part of this build yet. Until it is,
-// the run tells the user and reports failure, so nothing is ever started
-// after it and no connection is attempted.
+namespace fs = std::filesystem;
+
+constexpr std::string_view kLogLayer = "run";
+
+std::optional<std::string>& PendingUpdater() {
+  static std::optional<std::string> pending;
+  return pending;
+}
+
+bool Contains(const std::string& flags, std::string_view word) {
+  return flags.find(word) != std::string::npos;
+}
+
+// "upd.zub", written whole in this run, becomes "upd.Exe". Returns its path when
+// it is ready to start.
+std::optional<std::string> PrepareUpdater() {
+  const std::string delivered = NativePath(protocol::kDeliveredUpdater);
+  const std::string started = NativePath(protocol::kStartedUpdater);
+  std::error_code error;
+  fs::remove(started, error);  // a failure shows in the rename
+  fs::rename(delivered, started, error);
+  if (error) {
+    DiagnosticLog(kLogLayer, "updater not started: rename failed: " + error.message());
+    return std::nullopt;
+  }
+  return started;
+}
+
+}  // namespace
+
+std::optional<std::string> TakePendingUpdater() {
+  std::optional<std::string> pending = std::move(PendingUpdater());
+  PendingUpdater().reset();
+  return pending;
+}
+
 bool RunInstallation(const std::string& flags, const std::vector<std::string>&,
                      InstallationUi& ui) {
-  DebugOutput("RunInstallation flags=" + flags);
-  ui.ShowMessageDialog(kColourButtonFace, "Quorvane installation",
-                       "This version of Quorvane Setup cannot install yet.");
-  return false;
+  SetDiagnosticLogFile(NativePath("DB\\setup.log"));
+  DiagnosticLog(kLogLayer, "installation run, flags \"" + flags + "\"");
+  PendingUpdater().reset();
+  CompleteFrameMarkers();
+
+  auto manager = std::make_unique<TZelConnexionsManagerByMe>();
+  auto stack = std::make_unique<TZelObjectsStackManagerIn>(nullptr);
+  auto transfer = std::make_unique<TZelDataTransfer>();
+  manager->SetStackManager(stack.get());
+  manager->SetDataTransfer(transfer.get());
+  RegisterClasses();
+
+  if (!Contains(flags, "NOFS")) {
+    TZelFoundServer found(ui);
+    found.FindServer(*manager);
+  }
+  WindowRef connecting = ui.ShowConnectingWindow();
+
+  auto identification = std::make_unique<TZelSObjectCustomerIdentification>(manager.get());
+  identification->SetPersistName("Identification");
+  identification->Open();
+  const std::string kept_nick_name = identification->xsNickName;
+  identification->xsNickName.clear();
+  identification->EnsureId();
+  manager->SetIdentification(identification.get());
+
+  manager->Open();
+  manager->SetDevelop(Contains(flags, "DEVELOP"));
+  manager->SetHidden(Contains(flags, "HIDE"));
+  for (int target = 1; target <= 3; ++target)
+    if (Contains(flags, "TRGT" + std::to_string(target))) manager->SetTargetNumber(target);
+  manager->Start();
+  ui.CloseConnectingWindow(connecting);
+
+  ExchangeLimits limits;
+  limits.idle_polls =
+      static_cast<std::uint32_t>(Site().install_idle_seconds) * 1000 / limits.poll_ms;
+  ManagerInstallLink link(*manager, *stack);
+  InstallationExchange exchange(link, ui, limits);
+  bool result = exchange.RunInstallSession();
+
+  connecting = ui.ShowConnectingWindow();
+  manager->Stop();
+  manager->Close();
+
+  identification->xsNickName = kept_nick_name.empty() ? kDefaultNickName : kept_nick_name;
+  identification->Close();  // stores it in its file
+
+  stack.reset();
+  manager.reset();
+  transfer.reset();
+  identification.reset();
+
+  if (exchange.Outcome().updater_written) {
+    result = false;
+    PendingUpdater() = PrepareUpdater();
+  } else if (fs::exists(NativePath(protocol::kDeliveredUpdater))) {
+    DiagnosticLog(kLogLayer, "an \"upd.zub\" not written by this run is left alone");
+  }
+  ui.CloseConnectingWindow(connecting);
+  DiagnosticLog(kLogLayer,
+                std::string("outcome: ") + (result             ? "client program to start"
+                                            : PendingUpdater() ? "updater to start"
+                                                               : "installation not complete"));
+  return result;
 }
 
 }  // namespace quorvane

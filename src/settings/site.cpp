@@ -59,6 +59,13 @@ void ApplySiteFile(const toml::table& file, SiteValues& values) {
   if (auto url = file["owner_page_url"].value<std::string>()) {
     values.owner_page_url = Utf8ToCp1252(*url);
   }
+  if (auto seconds = file["install_idle_seconds"].value<std::int64_t>()) {
+    if (*seconds >= 1 && *seconds <= 3600) {
+      values.install_idle_seconds = static_cast<int>(*seconds);
+    } else {
+      DebugOutput("site.toml: install_idle_seconds is not within 1 to 3600; default kept");
+    }
+  }
   if (const toml::array* names = file["target_host_names"].as_array()) {
     std::array<std::string, 3> parsed;
     bool complete = names->size() == parsed.size();

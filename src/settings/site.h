@@ -16,6 +16,9 @@ struct SiteValues {
   std::string address_page_url = "http://www.quorvane.com/ip.htm";
   std::string owner_page_url = "http://www.quorvane.net/getowner.htm";
   std::array<std::string, 3> target_host_names = {"QRVSRV1", "QRVSRV2", "QRVSRV3"};
+  // Seconds without any object or byte after which the installation gives up;
+  // only tests shorten it.
+  int install_idle_seconds = 180;
 };
 
 // Strings are Windows-1252. The reference stays valid for the life of the process.

@@ -1,0 +1,49 @@
+#include "app/manager_install_link.h"
+
+#include "net/connexion_manager.h"
+#include "transport/objects_stack.h"
+
+namespace quorvane {
+
+TZelObject& ManagerInstallLink::RequestParent() {
+  return manager_;
+}
+
+bool ManagerInstallLink::SendInstallRequest(std::unique_ptr<TSOFilesList> request) {
+  // Serialized onto the connection before this returns; the list is ours to drop.
+  return manager_.SendInstallRequest(request.get());
+}
+
+std::unique_ptr<TZelObject> ManagerInstallLink::PopIncoming() {
+  return stack_.Pop();
+}
+
+void ManagerInstallLink::ClearReceiveProgress() {
+  manager_.SetReceiveProgress(0, 0);
+}
+
+std::uint32_t ManagerInstallLink::CurrentObjectSize() const {
+  return static_cast<std::uint32_t>(manager_.CurrentObjectSize());
+}
+
+std::uint32_t ManagerInstallLink::CurrentObjectReceived() const {
+  return static_cast<std::uint32_t>(manager_.CurrentObjectReceived());
+}
+
+bool ManagerInstallLink::Hidden() const {
+  return manager_.Hidden();
+}
+
+bool ManagerInstallLink::ServerConnected() const {
+  TZelConnexionsListByMe& list = manager_.List();
+  const Guid server = ServerUserId();
+  for (int i = 0; i < list.Count(); ++i) {
+    const TZelConnexionByMeItem* item = list.ItemAt(i);
+    if (item != nullptr && item->TargetId() == server && item->IsActive() &&
+        item->EndReason().empty())
+      return true;
+  }
+  return false;
+}
+
+}  // namespace quorvane
