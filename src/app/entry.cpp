@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 
 #include "app/command_line.h"
 #include "app/installation_run.h"
@@ -84,9 +85,12 @@ int RunEntry(const std::vector<std::string>& arguments, const EntryServices& ser
     }
   }
   ReleaseInstanceLock(attempt.lock);
-  if (start_client) {
-    const std::vector<std::string> passed_on(
-        arguments.empty() ? arguments.end() : arguments.begin() + 1, arguments.end());
+  const std::vector<std::string> passed_on(
+      arguments.empty() ? arguments.end() : arguments.begin() + 1, arguments.end());
+  // An updater the run delivered starts after the lock is free, instead of the client.
+  if (std::optional<std::string> updater = TakePendingUpdater()) {
+    services.start_program(*updater, passed_on);
+  } else if (start_client) {
     services.start_program(NativePath(kClientProgram), passed_on);
   }
   return 0;
