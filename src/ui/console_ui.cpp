@@ -23,9 +23,12 @@ std::string Percent(int percent) {
 
 // Most telling first: a narrow terminal cuts the end of the line.
 std::string FiguresText(const DownloadFigures& figures) {
-  if (!figures.in_progress) return "";
-  return "  " + figures.files + "  " + figures.amounts + "  " + figures.remaining_time + "  " +
-         Trim(figures.speed);
+  std::string text;
+  for (const std::string* part :
+       {&figures.files, &figures.amounts, &figures.remaining_time, &figures.speed}) {
+    if (!part->empty()) text += "  " + Trim(*part);
+  }
+  return text;
 }
 
 // Texts may come from the server: an escape sequence must not reach the
@@ -219,6 +222,13 @@ void ConsoleUi::UpdateDownloadProgress(WindowRef ref, std::uint64_t bytes_expect
   const DownloadCounts counts{bytes_expected, bytes_received, files_expected, files_received};
   window->figures = ComputeDownloadFigures(counts, tick_() - window->start_tick, IsEnglish());
   if (window->figures.in_progress) window->overall_percent = window->figures.percent;
+  // The window's labels go blank once everything has arrived; on the terminal
+  // the last line stays in view, so it tells the end: 100% and the totals.
+  const bool finished = !window->figures.in_progress && IsDownloadFinished(counts);
+  if (finished) {
+    window->overall_percent = 100;
+    window->figures = FinalDownloadFigures(counts, IsEnglish());
+  }
   if (!window->visible) return;
   if (streams_.out_is_terminal)
     Redraw();

@@ -36,6 +36,33 @@ std::string FormatTimeOfDay(double milliseconds) {
   return text;
 }
 
+namespace {
+
+std::string FilesText(const DownloadCounts& counts, bool english) {
+  return std::to_string(counts.files_received) + (english ? " files of " : " fichiers sur ") +
+         std::to_string(counts.files_expected);
+}
+
+std::string AmountsText(const DownloadCounts& counts) {
+  return std::to_string(counts.bytes_received / 1000) + " ko/" +
+         std::to_string(counts.bytes_expected / 1000);
+}
+
+}  // namespace
+
+bool IsDownloadFinished(const DownloadCounts& counts) {
+  return (counts.files_expected > 0 && counts.files_received >= counts.files_expected) ||
+         (counts.bytes_expected > 0 && counts.bytes_received >= counts.bytes_expected);
+}
+
+DownloadFigures FinalDownloadFigures(const DownloadCounts& counts, bool english) {
+  DownloadFigures figures;
+  figures.percent = 100;
+  figures.files = FilesText(counts, english);
+  figures.amounts = AmountsText(counts);
+  return figures;
+}
+
 DownloadFigures ComputeDownloadFigures(const DownloadCounts& counts, std::uint32_t elapsed_ms,
                                        bool english) {
   DownloadFigures figures;
@@ -50,8 +77,7 @@ DownloadFigures ComputeDownloadFigures(const DownloadCounts& counts, std::uint32
   const std::uint64_t speed = elapsed_seconds > 0 ? counts.bytes_received / elapsed_seconds : 0;
   figures.speed = FixedThreeDecimals(static_cast<double>(speed) / 1000.0) + "  ko/s";
 
-  figures.amounts = std::to_string(counts.bytes_received / 1000) + " ko/" +
-                    std::to_string(counts.bytes_expected / 1000);
+  figures.amounts = AmountsText(counts);
 
   double remaining_ms = 0;
   if (speed > 0)
@@ -59,9 +85,7 @@ DownloadFigures ComputeDownloadFigures(const DownloadCounts& counts, std::uint32
                    static_cast<double>(speed);
   figures.remaining_time = (english ? "Time :" : "Temps restant :") + FormatTimeOfDay(remaining_ms);
 
-  figures.files = std::to_string(counts.files_received) +
-                  (english ? " files of " : " fichiers sur ") +
-                  std::to_string(counts.files_expected);
+  figures.files = FilesText(counts, english);
   return figures;
 }
 

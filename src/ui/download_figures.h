@@ -36,6 +36,13 @@ using TickSource = std::uint32_t (*)();
 DownloadFigures ComputeDownloadFigures(const DownloadCounts& counts, std::uint32_t elapsed_ms,
                                        bool english);
 
+// Something was expected and all of it has arrived: every file, or every byte.
+bool IsDownloadFinished(const DownloadCounts& counts);
+
+// The figures that close a finished download: 100%, the files and the amounts
+// received of those expected; no speed and no remaining time.
+DownloadFigures FinalDownloadFigures(const DownloadCounts& counts, bool english);
+
 // hh:nn:ss of a duration in milliseconds, rounded to the millisecond as a
 // time of day is and wrapping at 24 hours.
 std::string FormatTimeOfDay(double milliseconds);

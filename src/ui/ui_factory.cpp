@@ -1,5 +1,6 @@
 #include "ui/ui_factory.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -24,19 +25,34 @@ UiBackend ChooseUiBackend() {
   return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") ? UiBackend::kQt : UiBackend::kConsole;
 }
 
-std::unique_ptr<InstallationUi> CreateInstallationUi() {
-  if (ChooseUiBackend() == UiBackend::kQt) {
-    // Qt ends the process when its platform cannot start, so only a display
-    // that answers (or a platform that needs none) gets the Qt windows; a
-    // forced choice is the user's own.
-    const bool forced = std::getenv("QUORVANE_UI") != nullptr;
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    const bool needs_no_display =
-        platform != nullptr &&
-        (std::string_view(platform) == "offscreen" || std::string_view(platform) == "minimal");
-    if (forced || needs_no_display || X11DisplayAnswers())
-      return std::make_unique<QtInstallationUi>();
+UiDecision DecideUiBackend(bool (*display_answers)()) {
+  UiDecision decision;
+  if (ChooseUiBackend() != UiBackend::kQt) return decision;
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  const bool needs_no_display = platform != nullptr && (std::string_view(platform) == "offscreen" ||
+                                                        std::string_view(platform) == "minimal");
+  if (needs_no_display || display_answers()) {
+    decision.backend = UiBackend::kQt;
+    return decision;
   }
+  const char* forced = std::getenv("QUORVANE_UI");
+  const std::string why =
+      IsSet("DISPLAY") ? "the display " + std::string(std::getenv("DISPLAY")) + " does not answer"
+                       : "no X display is set";
+  const bool asked = forced != nullptr && std::string_view(forced) == "qt";
+  decision.notice =
+      "quorvane-setup: " + std::string(asked ? "QUORVANE_UI=qt asks for windows, but " : "") + why +
+      "; the installation is shown on the terminal.";
+  return decision;
+}
+
+std::unique_ptr<InstallationUi> CreateInstallationUi() {
+  const UiDecision decision = DecideUiBackend(X11DisplayAnswers);
+  if (!decision.notice.empty()) {
+    std::fputs((decision.notice + "\n").c_str(), stderr);
+    std::fflush(stderr);
+  }
+  if (decision.backend == UiBackend::kQt) return std::make_unique<QtInstallationUi>();
   return std::make_unique<ConsoleUi>();
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "ui/installation_ui.h"
 
@@ -14,8 +15,20 @@ enum class UiBackend { kQt, kConsole };
 // QUORVANE_UI=console or =qt decides; otherwise Qt when DISPLAY or
 // WAYLAND_DISPLAY is set, the terminal when neither is.
 UiBackend ChooseUiBackend();
-// The chosen backend; the terminal too when DISPLAY names an X server that
-// does not answer, where Qt would end the program.
+
+struct UiDecision {
+  UiBackend backend = UiBackend::kConsole;
+  std::string notice;  // one line saying why Qt was wanted but not used; empty otherwise
+};
+
+// The backend that can really start. Qt ends the process when its platform
+// cannot start, so Qt is used only on a platform that needs no display
+// (QT_QPA_PLATFORM offscreen or minimal) or when the X server answers;
+// display_answers is asked only then. Otherwise the terminal, with a notice,
+// whether Qt was chosen by the environment or asked for with QUORVANE_UI=qt.
+UiDecision DecideUiBackend(bool (*display_answers)());
+
+// The decided backend; its notice, if any, is written on stderr first.
 std::unique_ptr<InstallationUi> CreateInstallationUi();
 
 }  // namespace quorvane

@@ -128,6 +128,32 @@ TEST_F(ConsoleUiTest, TerminalLinesAreCutToItsWidth) {
   EXPECT_GT(live_lines_seen, 0);
 }
 
+TEST_F(ConsoleUiTest, TheLastUpdateReadsAHundredPercent) {
+  SetLanguage(kLanguageEnglish);
+  {
+    ConsoleUi ui(Streams(false), FakeTick);
+    WindowRef download = ui.OpenDownloadWindow(false);
+    ui.UpdateDownloadProgress(download, 4000, 3000, 4, 3);
+    ui.UpdateDownloadProgress(download, 4000, 4000, 4, 4);
+    ui.UpdateDownloadProgress(download, 4000, 4000, 4, 4);  // told already
+    ui.CloseDownloadWindow(download);
+  }
+  const std::string out = Output();
+  EXPECT_NE(out.find("Total  75%  3 files of 4  3 ko/4"), std::string::npos) << out;
+  EXPECT_TRUE(out.ends_with("Total 100%  4 files of 4  4 ko/4\n")) << out;
+  {
+    ConsoleUi ui(Streams(true), FakeTick);
+    WindowRef download = ui.OpenDownloadWindow(false);
+    ui.UpdateDownloadProgress(download, 4000, 3000, 4, 3);
+    ui.UpdateDownloadProgress(download, 4000, 3500, 4, 4);  // the last file, short of the estimate
+  }
+  const std::string terminal = Output().substr(out.size());
+  const std::size_t last = terminal.rfind("Total ");
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(terminal.substr(last, 55), "Total [####################] 100%  4 files of 4  3 ko/4")
+      << terminal;
+}
+
 TEST_F(ConsoleUiTest, HiddenDownloadWindowShowsNothing) {
   ConsoleUi ui(Streams(false), FakeTick);
   WindowRef download = ui.OpenDownloadWindow(true);
@@ -235,6 +261,7 @@ TEST_F(ConsoleUiTest, DemoWithStderrInAFile) {
   EXPECT_EQ(out.find('\r'), std::string::npos);
   EXPECT_NE(out.find("[3/3] Mise en place du noyau\n"), std::string::npos) << out;
   EXPECT_NE(out.find("Total  75%  3 fichiers sur 4  3 ko/4  "), std::string::npos) << out;
+  EXPECT_NE(out.find("Total 100%  4 fichiers sur 4  4 ko/4\n"), std::string::npos) << out;
   EXPECT_NE(out.find("Question: Continuer ? [y/n] n (no terminal to answer)\n"), std::string::npos)
       << out;
 }

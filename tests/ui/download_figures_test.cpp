@@ -70,5 +70,24 @@ TEST(DownloadFigures, ComparisonsAreUnsigned) {
   EXPECT_EQ(f.percent, 0);
 }
 
+TEST(DownloadFigures, AFinishedDownloadClosesAtAHundredPercent) {
+  // The last file arrived while the byte estimate was not reached, and the other way round.
+  for (const DownloadCounts& done :
+       {Counts(4000, 3000, 4, 4), Counts(4000, 4000, 4, 3), Counts(4000, 5000, 4, 9)}) {
+    EXPECT_FALSE(ComputeDownloadFigures(done, 5000, true).in_progress);
+    EXPECT_TRUE(IsDownloadFinished(done));
+  }
+  EXPECT_FALSE(IsDownloadFinished(Counts(0, 0, 0, 0)));  // nothing expected yet
+  EXPECT_FALSE(IsDownloadFinished(Counts(4000, 3999, 4, 3)));
+  const DownloadFigures f = FinalDownloadFigures(Counts(4000, 3000, 4, 4), true);
+  EXPECT_EQ(f.percent, 100);
+  EXPECT_FALSE(f.in_progress);
+  EXPECT_EQ(f.files, "4 files of 4");
+  EXPECT_EQ(f.amounts, "3 ko/4");
+  EXPECT_EQ(f.speed, "");
+  EXPECT_EQ(f.remaining_time, "");
+  EXPECT_EQ(FinalDownloadFigures(Counts(4000, 4000, 4, 4), false).files, "4 fichiers sur 4");
+}
+
 }  // namespace
 }  // namespace quorvane

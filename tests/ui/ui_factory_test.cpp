@@ -38,6 +38,54 @@ TEST(ChooseUiBackend, DisplayDecidesUnlessForced) {
   EXPECT_EQ(ChooseUiBackend(), UiBackend::kConsole);
 }
 
+int g_probes = 0;
+bool Answers() {
+  ++g_probes;
+  return true;
+}
+bool Silent() {
+  ++g_probes;
+  return false;
+}
+
+TEST(DecideUiBackend, QtOnlyWhereItCanStartOtherwiseTheTerminalWithANotice) {
+  ::unsetenv("QT_QPA_PLATFORM");
+  // Asked for, without any display: the terminal, and one line that says why.
+  Environment("qt", nullptr, nullptr);
+  g_probes = 0;
+  UiDecision decision = DecideUiBackend(Silent);
+  EXPECT_EQ(decision.backend, UiBackend::kConsole);
+  EXPECT_EQ(decision.notice,
+            "quorvane-setup: QUORVANE_UI=qt asks for windows, but no X display is set; the "
+            "installation is shown on the terminal.");
+  EXPECT_EQ(decision.notice.find('\n'), std::string::npos);
+  // A display that does not answer, chosen by the environment.
+  Environment(nullptr, ":97", nullptr);
+  decision = DecideUiBackend(Silent);
+  EXPECT_EQ(decision.backend, UiBackend::kConsole);
+  EXPECT_EQ(decision.notice,
+            "quorvane-setup: the display :97 does not answer; the installation is shown on the "
+            "terminal.");
+  // A display that answers, asked for or not.
+  Environment("qt", ":0", nullptr);
+  decision = DecideUiBackend(Answers);
+  EXPECT_EQ(decision.backend, UiBackend::kQt);
+  EXPECT_EQ(decision.notice, "");
+  Environment(nullptr, ":0", nullptr);
+  EXPECT_EQ(DecideUiBackend(Answers).backend, UiBackend::kQt);
+  EXPECT_EQ(g_probes, 4);
+  // A platform that needs no display is not probed.
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  Environment("qt", nullptr, nullptr);
+  EXPECT_EQ(DecideUiBackend(Silent).backend, UiBackend::kQt);
+  // The terminal chosen outright needs no probe and no notice.
+  Environment("console", ":0", nullptr);
+  decision = DecideUiBackend(Answers);
+  EXPECT_EQ(decision.backend, UiBackend::kConsole);
+  EXPECT_EQ(decision.notice, "");
+  EXPECT_EQ(g_probes, 4);
+}
+
 TEST(CreateInstallationUi, DeadDisplayFallsBackToTheTerminal) {
   Environment(nullptr, ":97", nullptr);
   ::unsetenv("QT_QPA_PLATFORM");
