@@ -3,6 +3,7 @@
 // Main thread only (the language words write a setting).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,14 @@ namespace quorvane {
 // without separator, in order) and english / french (which write the language
 // setting at once and append nothing). Anything else is ignored.
 std::string ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The installer's version, as the project states it.
+inline constexpr const char* kSetupVersion = "0.1.0";
+
+// "--help" and "--version" are no command words: when one of them follows the
+// program path, the text to print on the standard output instead of installing
+// (the first of them decides); nothing otherwise.
+std::optional<std::string> InformationRequest(const std::vector<std::string>& arguments);
 
 // A blank before each argument after the program path: " a b"; "" for none.
 std::string BuildRestartParameters(const std::vector<std::string>& arguments);

@@ -1,5 +1,6 @@
 #include "app/entry.h"
 
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -9,6 +10,7 @@
 #include "app/instance_lock.h"
 #include "app/program_launch.h"
 #include "settings/settings.h"
+#include "ui/console_ui.h"
 #include "ui/message_box_adapter.h"
 #include "ui/ui_factory.h"
 #include "util/debug_output.h"
@@ -38,6 +40,14 @@ EntryServices DefaultEntryServices() {
   services.create_ui = [] { return std::shared_ptr<InstallationUi>(CreateInstallationUi()); };
   services.run_installation = RunInstallation;
   services.start_program = StartProgram;
+  services.print_information = [](const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+  };
+  services.notify_user = [](const std::string& line) {
+    if (!StandardConsoleStreams().out_is_terminal) return;
+    std::fputs((line + "\n").c_str(), stderr);
+  };
   return services;
 }
 
@@ -57,9 +67,18 @@ void SettleLanguage() {
 }
 
 int RunEntry(const std::vector<std::string>& arguments, const EntryServices& services) {
+  if (std::optional<std::string> information = InformationRequest(arguments)) {
+    if (services.print_information) services.print_information(*information);
+    return 0;
+  }
   const std::string& folder = ProgramFolder();
   LockAttempt attempt = AcquireInstanceLock(folder);
-  if (attempt.outcome == LockOutcome::kHeldByAnotherInstance) return 0;
+  if (attempt.outcome == LockOutcome::kHeldByAnotherInstance) {
+    if (services.notify_user)
+      services.notify_user("quorvane-setup: another installation is running in " + folder + " (" +
+                           folder + "merx is locked); this one ends.");
+    return 0;
+  }
 
   std::shared_ptr<InstallationUi> ui = services.create_ui();
   if (attempt.outcome == LockOutcome::kFailed) {

@@ -23,12 +23,19 @@ struct EntryServices {
       run_installation;
   std::function<bool(const std::string& path, const std::vector<std::string>& arguments)>
       start_program;
+  // Text asked for with --help or --version (standard output). May be empty.
+  std::function<void(const std::string& text)> print_information;
+  // One line for a user who is watching a terminal (standard error when it is
+  // one, nowhere otherwise). May be empty.
+  std::function<void(const std::string& line)> notify_user;
 };
 
 // The windows chosen for the machine, the real run, the real process start.
 EntryServices DefaultEntryServices();
 
 // arguments: argv as given, program path first. Always returns 0, the exit code.
+// --help and --version print and return before the lock or any setting is
+// touched; a second instance tells a watching user why it ends.
 int RunEntry(const std::vector<std::string>& arguments, const EntryServices& services);
 
 // Deletes every "upd.exe", in any case, from the folder: an updater left by an

@@ -36,6 +36,30 @@ TEST_F(CommandLineTest, LanguageWordsWriteTheSettingLastOneWins) {
   EXPECT_EQ(ReadIntSetting(kSettingLanguage), kLanguageFrench);
 }
 
+TEST(InformationRequest, HelpAndVersionAfterTheProgramPath) {
+  EXPECT_EQ(InformationRequest({"setup", "--version"}),
+            std::string("quorvane-setup ") + kSetupVersion + "\n");
+  const std::optional<std::string> help = InformationRequest({"setup", "nofs", "--help"});
+  ASSERT_TRUE(help.has_value());
+  EXPECT_EQ(help->rfind("usage: quorvane-setup", 0), 0u);
+  for (const char* word : {"nofs", "develop", "trgt1", "hide", "english", "french", "--version"})
+    EXPECT_NE(help->find(word), std::string::npos) << word;
+  // the first of the two decides
+  EXPECT_EQ(InformationRequest({"setup", "--version", "--help"}),
+            InformationRequest({"s", "--version"}));
+  // the program path is no request, nor are other spellings
+  EXPECT_EQ(InformationRequest({"--help"}), std::nullopt);
+  EXPECT_EQ(InformationRequest({"setup", "-help", "--HELP", "help", "-v", "--versions"}),
+            std::nullopt);
+  EXPECT_EQ(InformationRequest({}), std::nullopt);
+}
+
+#ifdef QUORVANE_PROJECT_VERSION
+TEST(InformationRequest, TheVersionIsTheProjects) {
+  EXPECT_STREQ(kSetupVersion, QUORVANE_PROJECT_VERSION);
+}
+#endif
+
 TEST(BuildRestartParameters, BlankBeforeEachArgument) {
   EXPECT_EQ(BuildRestartParameters({"setup", "a", "b"}), " a b");
   EXPECT_EQ(BuildRestartParameters({"setup"}), "");

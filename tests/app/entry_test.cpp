@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "app/command_line.h"
 #include "app/instance_lock.h"
 #include "app/program_launch.h"
 #include "model/message_box.h"
@@ -82,6 +83,41 @@ TEST_F(EntryTest, SecondInstanceEndsAtOnceAndSilently) {
   EXPECT_EQ(runs_, 0);
   EXPECT_TRUE(started_path_.empty());
   EXPECT_EQ(ReadIntSetting(kSettingLanguage), 0);  // not even the language is touched
+}
+
+TEST_F(EntryTest, ASecondInstanceTellsAWatchingUserWhy) {
+  std::vector<std::string> told;
+  services_.notify_user = [&told](const std::string& line) { told.push_back(line); };
+  RunEntry({"setup"}, services_);
+  EXPECT_TRUE(told.empty());  // nothing to tell when the lock was free
+  LockAttempt first = AcquireInstanceLock(Folder());
+  ASSERT_EQ(first.outcome, LockOutcome::kAcquired);
+  EXPECT_EQ(RunEntry({"setup"}, services_), 0);
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0], "quorvane-setup: another installation is running in " + Folder() + " (" +
+                         Folder() + "merx is locked); this one ends.");
+  EXPECT_EQ(runs_, 1);
+  EXPECT_EQ(uis_created_, 1);
+}
+
+TEST_F(EntryTest, HelpAndVersionPrintWithoutTheLockOrTheSettings) {
+  std::string printed;
+  services_.print_information = [&printed](const std::string& text) { printed += text; };
+  for (const char* request : {"--version", "--help"}) {
+    EXPECT_EQ(RunEntry({"setup", "english", request}, services_), 0);
+    EXPECT_EQ(uis_created_, 0);
+    EXPECT_EQ(runs_, 0);
+  }
+  EXPECT_EQ(printed.rfind(std::string("quorvane-setup ") + kSetupVersion + "\nusage:", 0), 0u)
+      << printed;
+  EXPECT_FALSE(fs::exists(Folder() + "merx"));
+  EXPECT_FALSE(fs::exists(Folder() + "settings.toml"));  // not even "english" was written
+  // and while another instance holds the lock, they still answer
+  LockAttempt first = AcquireInstanceLock(Folder());
+  ASSERT_EQ(first.outcome, LockOutcome::kAcquired);
+  printed.clear();
+  RunEntry({"setup", "--version"}, services_);
+  EXPECT_EQ(printed, std::string("quorvane-setup ") + kSetupVersion + "\n");
 }
 
 TEST_F(EntryTest, RunFalseReleasesTheLockAndStartsNothing) {
