@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <mutex>
 
 #include "model/object_stream.h"
 #include "objects/answers.h"
@@ -16,6 +17,7 @@
 #include "objects/enums.h"
 #include "objects/files.h"
 #include "objects/protocol.h"
+#include "objects/register_classes.h"
 #include "transport/bzip_block.h"
 #include "transport/frame_reassembler.h"
 #include "util/file_version.h"
@@ -177,6 +179,11 @@ int ConnectTo(const std::string& host, std::uint16_t port, int timeout_ms) {
 }
 
 InstallResult RunInstall(const InstallClientOptions& options) {
+  static std::once_flag registered;
+  std::call_once(registered, [] {
+    CompleteFrameMarkers();
+    RegisterClasses();
+  });
   InstallResult result;
   const int fd = ConnectTo(options.host, options.port, options.timeout_ms);
   if (fd < 0) {
