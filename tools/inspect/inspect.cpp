@@ -228,7 +228,7 @@ int Usage() {
   return 1;
 }
 
-void WriteStandardOutput(const std::string& text) {
+void WriteStandardOutput(std::string_view text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
     throw InspectError(std::string("Cannot write the standard output: ") + std::strerror(errno));
 }
@@ -239,7 +239,11 @@ int Text(const std::string& path) {
     InputFile input(path);
     text = TextOf(input.Bytes(), path);
   }
-  WriteStandardOutput(Cp1252ToUtf8(text));
+  // Converted piece by piece (one byte is one character in Windows-1252), so a
+  // large rendering is not held twice.
+  constexpr std::size_t kPiece = 1 << 20;
+  for (std::size_t at = 0; at < text.size(); at += kPiece)
+    WriteStandardOutput(Cp1252ToUtf8(std::string_view(text).substr(at, kPiece)));
   return 0;
 }
 
