@@ -176,7 +176,7 @@ std::vector<TZelObject*> TZelObject::LinkedObjects() const {
   return linked_;
 }
 
-void TZelObject::SetStackManager(TZelObjectsStackManagerIn* stack) {
+void TZelObject::SetStackManager(IncomingObjectSink* stack) {
   std::lock_guard guard(lock_);
   stack_manager_ = stack;
   for (TZelObject* linked : linked_)

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/incoming_objects.h"
 #include "model/object_file_store.h"
 #include "model/persistent.h"
 #include "util/guid.h"
@@ -23,7 +24,6 @@
 namespace quorvane {
 
 class TZelProps;
-class TZelObjectsStackManagerIn;  // the incoming object stack, in a higher layer
 
 // A list of name=value parameter lines; names are trimmed and upper-cased.
 class TZelModuleParam : public TStringList {
@@ -105,10 +105,10 @@ class TZelObject : public TPersistent {
   void LinkTo(TZelObject* parent);
   TZelObject* Parent() const { return parent_; }
   std::vector<TZelObject*> LinkedObjects() const;
-  void SetStackManager(TZelObjectsStackManagerIn* stack);
+  void SetStackManager(IncomingObjectSink* stack);
   void SetDataTransfer(ObjectFileStore* transfer);
   void SetIdentification(TZelObject* identification);
-  TZelObjectsStackManagerIn* StackManager() const { return stack_manager_; }
+  IncomingObjectSink* StackManager() const { return stack_manager_; }
   ObjectFileStore* DataTransfer() const { return data_transfer_; }
   TZelObject* Identification() const { return identification_; }
 
@@ -241,7 +241,7 @@ class TZelObject : public TPersistent {
   bool has_fat_ = false;
   bool attached_ = true;
   bool heavy_ = false;
-  TZelObjectsStackManagerIn* stack_manager_ = nullptr;
+  IncomingObjectSink* stack_manager_ = nullptr;
   ObjectFileStore* data_transfer_ = nullptr;
   TZelObject* identification_ = nullptr;
   std::string type_id_{kTypeIdZelObject};

@@ -11,6 +11,11 @@ namespace quorvane {
 namespace {
 
 constexpr std::size_t kGrowthQuantum = 256;
+// A recorded length up to this, or up to kTrustedRatio times the compressed
+// size, sizes the output buffer directly; a larger claim is measured first.
+constexpr std::int64_t kTrustedLength = 64 << 20;
+constexpr std::uint64_t kTrustedRatio = 64;
+constexpr std::size_t kScratchSize = 1 << 16;
 constexpr int kVerbosity = 0;
 constexpr int kWorkFactor = 0;
 constexpr int kFastAlgorithm = 0;  // the small-memory decoder is far slower
@@ -169,6 +174,7 @@ ByteBlock DecompressBlock(const void* bytes, std::size_t n, std::int64_t max_out
   const std::int32_t stored = ReadLength(in + n - 4);
   const std::size_t m = n - 4;
   if (max_output > kMaxBlockOutput) max_output = kMaxBlockOutput;
+  if (max_output < 0) max_output = 0;
 
   ByteBlock out;
   if (stored >= 0 && static_cast<std::size_t>(stored) == m) {
@@ -177,34 +183,60 @@ ByteBlock DecompressBlock(const void* bytes, std::size_t n, std::int64_t max_out
     if (IsStreamOfLength(in, m, out)) return out;
     return ByteBlock(reinterpret_cast<const char*>(in), m);
   }
+  // A recorded length above the limit is refused before anything is decoded:
+  // a writer that tells the truth would be refused anyway.
+  if (stored > max_output) throw EBZDecompressionError(kBlockTooLarge);
 
-  std::int64_t estimate = stored;
-  if (estimate < 0) estimate = 50'000'001;
-  if (estimate > 50'000'000 && m < 500'000) estimate = static_cast<std::int64_t>(m) * 100;
-  if (estimate > 50'000'000) estimate = 50'000'000;
-  const std::size_t step = std::max(RoundUp(m, kGrowthQuantum), kGrowthQuantum);
-  if (estimate == 0) estimate = static_cast<std::int64_t>(step);
-  // One byte beyond the limit tells "exactly at the limit" from "above it".
-  if (estimate > max_output) estimate = max_output + 1;
+  // The output buffer is sized once from the recorded length when that length is
+  // plausible, so peak memory is the input plus the output. One spare byte tells
+  // a stream longer than recorded.
+  if (stored >= 0 &&
+      (stored <= kTrustedLength ||
+       static_cast<std::uint64_t>(stored) <= static_cast<std::uint64_t>(m) * kTrustedRatio)) {
+    Decoder decoder;
+    out.resize(static_cast<std::size_t>(stored) + 1);
+    const std::uint8_t* cursor = in;
+    std::size_t in_left = m;
+    std::size_t produced = 0;
+    const Outcome outcome = Pump(decoder, cursor, in_left, out, produced);
+    if (outcome == Outcome::kInputUsedUp) throw EBZDecompressionError(kBlockTruncated);
+    if (outcome == Outcome::kEnded) {
+      out.resize(produced);
+      // A stream much shorter than recorded gives back the unused room.
+      if (out.capacity() - produced > produced / 8 + kGrowthQuantum) out.shrink_to_fit();
+      return out;
+    }
+    // Longer than recorded: the length lied; measure the stream instead.
+    ByteBlock().swap(out);
+  }
 
+  // A missing, lying or implausible length: a first pass measures the output
+  // (refusing it as soon as it passes the limit), a second fills a buffer of
+  // exactly that size. Twice the work, never more memory than the output.
+  std::size_t length = 0;
+  {
+    Decoder decoder;
+    ByteBlock scratch(kScratchSize, '\0');
+    const std::uint8_t* cursor = in;
+    std::size_t in_left = m;
+    for (;;) {
+      std::size_t produced = 0;
+      const Outcome outcome = Pump(decoder, cursor, in_left, scratch, produced);
+      length += produced;
+      if (static_cast<std::int64_t>(length) > max_output)
+        throw EBZDecompressionError(kBlockTooLarge);
+      if (outcome == Outcome::kEnded) break;
+      if (outcome == Outcome::kInputUsedUp) throw EBZDecompressionError(kBlockTruncated);
+    }
+  }
   Decoder decoder;
-  out.resize(static_cast<std::size_t>(estimate));
+  out.resize(length + 1);
   const std::uint8_t* cursor = in;
   std::size_t in_left = m;
   std::size_t produced = 0;
-  for (;;) {
-    const Outcome outcome = Pump(decoder, cursor, in_left, out, produced);
-    if (outcome == Outcome::kEnded) break;
-    if (outcome == Outcome::kInputUsedUp) throw EBZDecompressionError(kBlockTruncated);
-    if (static_cast<std::int64_t>(produced) > max_output)
-      throw EBZDecompressionError(kBlockTooLarge);
-    const std::int64_t grown =
-        std::min<std::int64_t>(static_cast<std::int64_t>(out.size() + step), max_output + 1);
-    out.resize(static_cast<std::size_t>(grown));
-  }
-  if (static_cast<std::int64_t>(produced) > max_output) throw EBZDecompressionError(kBlockTooLarge);
+  if (Pump(decoder, cursor, in_left, out, produced) != Outcome::kEnded || produced != length)
+    throw EBZDecompressionError(kBlockTruncated);
   out.resize(produced);
-  if (out.capacity() - produced > produced / 8 + kGrowthQuantum) out.shrink_to_fit();
   return out;
 }
 

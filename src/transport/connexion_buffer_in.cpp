@@ -30,6 +30,7 @@ TZelConnexionBufferIn::TZelConnexionBufferIn(TZelObject* owner)
   SetIncoming();
   SetAuthenticated(false);
   authentication_ = std::make_unique<TZelFlagEvent>(this);
+  memory_ = std::make_shared<MemoryAccount>(kDefaultConnectionMemoryBudget);
 }
 
 TZelConnexionBufferIn::~TZelConnexionBufferIn() = default;
@@ -107,30 +108,84 @@ void TZelConnexionBufferIn::DeliverReady() {
   {
     std::lock_guard guard(Mutex());
     while (TxTrame* frame = FirstReady()) {
-      try {
-        Dispatch(frame);
-      } catch (...) {
-        HandleException();
+      const std::int64_t need = MemoryNeedOf(frame);
+      if (need > memory_->Budget()) {
+        DiagnosticLog("transport", "frame " + frame->Path() + " dropped: decoding it needs " +
+                                       std::to_string(need) + " bytes, over the budget of " +
+                                       std::to_string(memory_->Budget()));
+      } else if (need >= 0 && !memory_->TryTake(need)) {
+        waiting_need_ = need;  // stays queued until popped objects give room back
+        break;
+      } else {
+        waiting_need_ = 0;
+        MemoryCharge charge(memory_, std::max<std::int64_t>(need, 0));
+        try {
+          Dispatch(frame, std::move(charge));
+        } catch (...) {
+          HandleException();
+        }
       }
       AddDone(frame->Size());
       RemoveFrame(frame);
     }
-    ResetCounters();
+    if (FirstReady() == nullptr) {
+      waiting_need_ = 0;
+      ResetCounters();
+    }
   }
   Trace("TryStackObject End");
 }
 
+bool TZelConnexionBufferIn::OverBudget() const {
+  const std::int64_t waiting = waiting_need_.load();
+  return waiting > 0 ? waiting > memory_->Available() : memory_->Available() <= 0;
+}
+
+bool TZelConnexionBufferIn::WaitForRoom(std::uint32_t timeout_ms) {
+  const std::int64_t waiting = waiting_need_.load();
+  const bool room = memory_->WaitForRoom(waiting > 0 ? waiting : 1, timeout_ms);
+  return room && !IsShutDown();
+}
+
+std::int64_t TZelConnexionBufferIn::MemoryNeedOf(TxTrame* frame) {
+  if (frame == nullptr || !frame->IsOpen()) return -1;
+  std::int64_t need = frame->Size();
+  if (frame->Compression() == kCompressed && frame->Size() >= 4) {
+    std::uint8_t head[2] = {};
+    std::uint8_t tail[4] = {};
+    if (!frame->ReadAt(0, head, 2) || !frame->ReadAt(frame->Size() - 4, tail, 4)) return -1;
+    if (head[0] == 'B' && head[1] == 'Z') {
+      const std::uint32_t recorded =
+          static_cast<std::uint32_t>(tail[0]) | static_cast<std::uint32_t>(tail[1]) << 8 |
+          static_cast<std::uint32_t>(tail[2]) << 16 | static_cast<std::uint32_t>(tail[3]) << 24;
+      // A negative recorded length (above 2 GiB - 1) claims more than any budget.
+      need += recorded > 0x7FFFFFFFu ? std::int64_t{1} << 32 : std::int64_t{recorded};
+    }
+  }
+  return need;
+}
+
 void TZelConnexionBufferIn::Dispatch(TxTrame* frame) {
+  Dispatch(frame, MemoryCharge());
+}
+
+void TZelConnexionBufferIn::Dispatch(TxTrame* frame, MemoryCharge charge) {
   if (IsShutDown() || frame == nullptr || !frame->IsOpen()) return;
   frame->Rewind();
   std::string stream(static_cast<std::size_t>(frame->Size()), '\0');
   stream.resize(frame->ReadBytes(stream.data(), stream.size()));
   if (frame->Compression() == kCompressed) {
-    if (ObjectFileStore* transfer = DataTransfer())
-      transfer->Decompress(stream);
-    else
-      stream = DecompressBlock(stream.data(), stream.size());
+    // The output may take what the charge holds for it (the recorded length) and
+    // whatever else the budget has left; a longer stream is refused.
+    const std::int64_t room =
+        std::max<std::int64_t>(charge.Bytes() - static_cast<std::int64_t>(stream.size()), 0) +
+        memory_->Available();
+    std::string decoded = DecompressBlock(stream.data(), stream.size(), room);
+    stream.swap(decoded);
   }
+  // From here on the decoded stream (and then the object read from it) is what
+  // the frame holds.
+  charge.Resize(static_cast<std::int64_t>(stream.size()));
   ClearCurrent();
   switch (frame->Kind()) {
     case kKindSound:
@@ -143,12 +198,12 @@ void TZelConnexionBufferIn::Dispatch(TxTrame* frame) {
                                                    std::string(), std::string()));
       break;
     default:
-      DispatchObject(stream);
+      DispatchObject(stream, std::move(charge));
       break;
   }
 }
 
-void TZelConnexionBufferIn::DispatchObject(std::string& stream) {
+void TZelConnexionBufferIn::DispatchObject(std::string& stream, MemoryCharge charge) {
   if (stream.size() > 4 && stream.compare(0, 4, kStreamSignature) != 0) return;
   std::unique_ptr<TZelObject> object;
   try {
@@ -192,7 +247,12 @@ void TZelConnexionBufferIn::DispatchObject(std::string& stream) {
       return;
     }
   }
-  if (TZelObjectsStackManagerIn* stack = StackManager()) stack->Push(std::move(object));
+  IncomingObjectSink* sink = StackManager();
+  if (sink == nullptr) return;
+  if (auto* stack = dynamic_cast<TZelObjectsStackManager*>(sink))
+    stack->Push(std::move(object), std::move(charge));
+  else
+    sink->Push(std::move(object));
 }
 
 bool TZelConnexionBufferIn::WaitForAuthentication(std::uint32_t timeout_ms) {

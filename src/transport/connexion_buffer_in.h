@@ -5,11 +5,14 @@
 // take the buffer lock; the authentication calls may come from any thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "transport/connexion_buffer.h"
 #include "transport/frame_reassembler.h"
+#include "transport/memory_account.h"
 #include "util/guid.h"
 
 namespace quorvane {
@@ -31,9 +34,28 @@ class TZelConnexionBufferIn : public TZelConnexionBuffer, private FrameSink {
   // block contract of old, kept bytes are joined in a buffer of the reassembler.
   void Receive(const std::uint8_t* block, int count);
   // Decodes every ready frame in order. A frame whose decoding fails is reported
-  // and dropped, so the frames behind it are still delivered.
+  // and dropped, so the frames behind it are still delivered. A frame that does
+  // not fit in the memory budget now stays queued (see OverBudget); one that
+  // could never fit is dropped.
   void DeliverReady();
   void Dispatch(TxTrame* frame);
+  // The same, the frame's memory held by `charge`, which the object then keeps.
+  void Dispatch(TxTrame* frame, MemoryCharge charge);
+
+  // --- memory budget -----------------------------------------------------------
+  // The objects this connection has on the incoming stack and the frame being
+  // decoded may hold at most the budget together (the site value
+  // connection_memory_budget, 1 GiB by default). Popping objects gives room back.
+  std::int64_t MemoryBudget() const { return memory_->Budget(); }
+  void SetMemoryBudget(std::int64_t bytes) { memory_->SetBudget(bytes); }
+  std::int64_t MemoryHeld() const { return memory_->Held(); }
+  // True while the budget is used up or a ready frame waits for room: the receive
+  // thread then stops reading the socket (back-pressure) until WaitForRoom.
+  bool OverBudget() const;
+  // Waits until the waiting frame (or, with none, one more byte) fits, the buffer
+  // is shut down or the timeout passes; true when there is room. The receive thread
+  // calls DeliverReady after a true return.
+  bool WaitForRoom(std::uint32_t timeout_ms);
 
   bool WaitForAuthentication(std::uint32_t timeout_ms = kAuthenticationWaitMs);
   bool IsAuthenticatedAs(const Guid& id, std::uint32_t timeout_ms = kAuthenticationWaitMs);
@@ -46,13 +68,18 @@ class TZelConnexionBufferIn : public TZelConnexionBuffer, private FrameSink {
   void EndFrame(const FrameTrailerFields& trailer, bool failed) override;
   void BadHeader(const std::uint8_t* bytes, std::size_t n) override;
 
-  void DispatchObject(std::string& stream);
+  // The memory a ready frame needs to be decoded: its bytes, plus the recorded
+  // length of a compressed block. -1 when the file cannot be read.
+  std::int64_t MemoryNeedOf(TxTrame* frame);
+  void DispatchObject(std::string& stream, MemoryCharge charge);
 
   FrameReassembler reassembler_;
   TxTrame* current_ = nullptr;
   mutable std::mutex peer_mutex_;
   Guid peer_id_;
   std::unique_ptr<TZelFlagEvent> authentication_;
+  std::shared_ptr<MemoryAccount> memory_;
+  std::atomic<std::int64_t> waiting_need_{0};  // bytes the first ready frame waits for
 };
 
 }  // namespace quorvane

@@ -85,6 +85,13 @@ std::size_t TxTrame::ReadBytes(void* buffer, std::size_t count) {
   return std::fread(buffer, 1, count, file_);
 }
 
+bool TxTrame::ReadAt(std::int64_t offset, void* buffer, std::size_t count) {
+  if (file_ == nullptr || offset < 0) return false;
+  if (std::fflush(file_) != 0 || std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0)
+    return false;
+  return std::fread(buffer, 1, count, file_) == count;
+}
+
 bool TxTrame::Rewind() {
   if (file_ == nullptr) return false;
   const bool flushed = std::fflush(file_) == 0;

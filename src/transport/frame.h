@@ -36,6 +36,9 @@ class TxTrame : public TZelObject {
 
   bool WriteBytes(const void* bytes, std::size_t count);
   std::size_t ReadBytes(void* buffer, std::size_t count);
+  // Reads `count` bytes at `offset` (the position is left there); false when
+  // they are not all there.
+  bool ReadAt(std::int64_t offset, void* buffer, std::size_t count);
   // Flushes what was written and positions at 0; false when the flush failed.
   bool Rewind();
   std::int64_t Remaining() const;

@@ -24,6 +24,10 @@ TZelObjectsStackManager::~TZelObjectsStackManager() {
 }
 
 void TZelObjectsStackManager::Push(std::unique_ptr<TZelObject> object) {
+  Push(std::move(object), MemoryCharge());
+}
+
+void TZelObjectsStackManager::Push(std::unique_ptr<TZelObject> object, MemoryCharge charge) {
   if (!object) return;
   if (!object->IsAttached()) {
     if (object->Name().empty())
@@ -35,7 +39,7 @@ void TZelObjectsStackManager::Push(std::unique_ptr<TZelObject> object) {
   std::lock_guard guard(Mutex());
   ++counter_;
   object->SetZelNumber(counter_);
-  list_.push_back(std::move(object));
+  list_.push_back(Entry{std::move(object), std::move(charge)});
   count_ = list_.size();
   flag_->Set();
 }
@@ -43,8 +47,8 @@ void TZelObjectsStackManager::Push(std::unique_ptr<TZelObject> object) {
 std::unique_ptr<TZelObject> TZelObjectsStackManager::Pop() {
   std::lock_guard guard(Mutex());
   if (list_.empty()) return nullptr;
-  std::unique_ptr<TZelObject> object = std::move(list_.front());
-  list_.pop_front();
+  std::unique_ptr<TZelObject> object = std::move(list_.front().object);
+  list_.pop_front();  // gives the object's memory back to its connection's budget
   count_ = list_.size();
   if (!list_.empty()) flag_->Set();
   return object;
@@ -68,7 +72,11 @@ TZelObjectsStackManagerIn::TZelObjectsStackManagerIn(TZelObject* parent)
 }
 
 void TZelObjectsStackManagerIn::Push(std::unique_ptr<TZelObject> object) {
-  TZelObjectsStackManager::Push(std::move(object));
+  TZelObjectsStackManager::Push(std::move(object), MemoryCharge());
+}
+
+TZelObjectsStackManagerIn* IncomingStackOf(const TZelObject& object) {
+  return dynamic_cast<TZelObjectsStackManagerIn*>(object.StackManager());
 }
 
 }  // namespace quorvane

@@ -8,8 +8,10 @@
 #include <deque>
 #include <memory>
 
+#include "model/incoming_objects.h"
 #include "model/zel_object.h"
 #include "transport/flag_event.h"
+#include "transport/memory_account.h"
 
 namespace quorvane {
 
@@ -25,6 +27,9 @@ class TZelObjectsStackManager : public TZelObject {
   // Takes the object; numbers it (ZelNumber 1, 2, 3 ...) and sets the flag event.
   // A null object changes nothing.
   virtual void Push(std::unique_ptr<TZelObject> object);
+  // The same, holding `charge` (the memory the object takes from its connection's
+  // budget) until the object is popped or the stack is destroyed.
+  void Push(std::unique_ptr<TZelObject> object, MemoryCharge charge);
   // The oldest object, or null; sets the flag event again while objects remain.
   std::unique_ptr<TZelObject> Pop();
   // A hint only: read without the lock.
@@ -35,18 +40,28 @@ class TZelObjectsStackManager : public TZelObject {
   std::int32_t Counter() const;
 
  private:
+  struct Entry {
+    std::unique_ptr<TZelObject> object;
+    MemoryCharge charge;
+  };
   std::int32_t counter_ = 0;
-  std::deque<std::unique_ptr<TZelObject>> list_;
+  std::deque<Entry> list_;
   std::atomic<std::size_t> count_{0};
   std::unique_ptr<TZelFlagEvent> flag_;
 };
 
-// The stack every incoming buffer delivers to, reached through the incoming-stack link.
-class TZelObjectsStackManagerIn : public TZelObjectsStackManager {
+// The stack every incoming buffer delivers to, reached through the incoming-stack
+// link of the objects (the model's IncomingObjectSink).
+class TZelObjectsStackManagerIn : public TZelObjectsStackManager, public IncomingObjectSink {
  public:
   explicit TZelObjectsStackManagerIn(TZelObject* parent);
   static const ClassInfo& StaticClass();
   void Push(std::unique_ptr<TZelObject> object) override;
+  using TZelObjectsStackManager::Push;
 };
+
+// The incoming stack behind an object's incoming-stack link, or null when the link
+// is empty or leads elsewhere.
+TZelObjectsStackManagerIn* IncomingStackOf(const TZelObject& object);
 
 }  // namespace quorvane

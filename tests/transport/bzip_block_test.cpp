@@ -138,6 +138,37 @@ TEST(BzipBlock, OutputAboveTheLimitIsRefused) {
   EXPECT_THROW(DecompressBlock(lying.data(), lying.size(), 500'000), EBZDecompressionError);
 }
 
+// A recorded length above the limit is refused before a byte is decoded: the
+// body here is not even a valid stream, and the refusal names the size, not the data.
+TEST(BzipBlock, RecordedLengthAboveTheLimitIsRefusedBeforeDecoding) {
+  ByteBlock block = Compress(SampleData(10'000, 9), 9);
+  for (std::size_t i = 10; i < block.size() - 4; ++i)
+    block[i] = static_cast<char>(i * 7);
+  const std::uint32_t claimed = 10'000'000;
+  for (int i = 0; i < 4; ++i)
+    block[block.size() - 4 + i] = static_cast<char>(claimed >> (8 * i));
+  try {
+    DecompressBlock(block.data(), block.size(), 1'000'000);
+    FAIL() << "accepted";
+  } catch (const EBZDecompressionError& e) {
+    EXPECT_EQ(std::string(e.what()), "error " + std::to_string(kBlockTooLarge));
+  }
+}
+
+// An output longer than its recorded length is measured and then decoded into a
+// buffer of exactly its size; a shorter one is trimmed.
+TEST(BzipBlock, LyingLengthsStillGiveTheWholeOutputInAnExactBuffer) {
+  const ByteBlock data = SampleData(300'000, 10);
+  ByteBlock block = Compress(data, 9);
+  for (std::uint32_t stored : {1u, 299'999u, 300'001u, 5'000'000u}) {
+    for (int i = 0; i < 4; ++i)
+      block[block.size() - 4 + i] = static_cast<char>(stored >> (8 * i));
+    const ByteBlock out = DecompressBlock(block.data(), block.size());
+    EXPECT_EQ(out, data) << stored;
+    EXPECT_LE(out.capacity(), data.size() + data.size() / 8 + 256) << stored;
+  }
+}
+
 // A real stream whose compressed size equals its uncompressed length must not be
 // taken for a stored block. Search sample sizes until the two lengths collide.
 TEST(BzipBlock, StreamWhoseSizeEqualsItsLengthIsDecompressed) {

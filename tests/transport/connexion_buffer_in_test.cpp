@@ -218,6 +218,52 @@ TEST_F(IncomingTest, FrameWhoseFlushFailsIsDroppedNotDecoded) {
   EXPECT_EQ(PoppedNames(), std::vector<std::string>{"next"});
 }
 
+// A frame whose object would not fit beside the objects already waiting stays
+// queued and the buffer reports it is over budget; popping gives the room back.
+TEST_F(IncomingTest, BudgetHoldsFramesBackUntilObjectsArePopped) {
+  in_->SetMemoryBudget(300'000);
+  Deliver(*in_, ObjectFrame(*File("first", 200'000)) + ObjectFrame(*File("second", 200'000)));
+  EXPECT_EQ(in_->ReadyCount(), 1u);  // the second waits
+  EXPECT_TRUE(in_->OverBudget());
+  EXPECT_FALSE(in_->WaitForRoom(10));
+  EXPECT_GT(in_->MemoryHeld(), 200'000);
+  EXPECT_LE(in_->MemoryHeld(), 300'000);
+
+  auto first = stack_.Pop();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(stack_.Pop(), nullptr);
+  EXPECT_EQ(in_->MemoryHeld(), 0);
+  EXPECT_FALSE(in_->OverBudget());
+  ASSERT_TRUE(in_->WaitForRoom(10));
+  in_->DeliverReady();
+  EXPECT_EQ(in_->ReadyCount(), 0u);
+  EXPECT_EQ(PoppedNames(), std::vector<std::string>{"second"});
+  EXPECT_EQ(in_->MemoryHeld(), 0);
+}
+
+// A frame that could never fit is dropped at once (its recorded length alone is
+// over the budget), and so is one whose stream turns out longer than it claims.
+TEST_F(IncomingTest, FramesBeyondTheBudgetAreDroppedAndTheNextDelivered) {
+  in_->SetMemoryBudget(1'000'000);
+  const std::string honest = ObjectFrame(*File("huge", 2'000'000));
+  // The same object with a recorded length of 100 bytes: it lies.
+  const std::string stream = ObjectToStream(*File("liar", 2'000'000));
+  std::string block = CompressBlock(stream.data(), stream.size(), 9);
+  block.replace(block.size() - 4, 4, std::string("\x64\x00\x00\x00", 4));
+  Deliver(*in_, honest + Frame(block, 'N', true) + ObjectFrame(*File("small", 10)));
+  EXPECT_EQ(PoppedNames(), std::vector<std::string>{"small"});
+  EXPECT_FALSE(in_->OverBudget());
+  EXPECT_EQ(in_->MemoryHeld(), 0);
+}
+
+// The stack outlives the buffers that filled it: popping after the buffer is
+// gone gives the memory back to an account nobody else holds, safely.
+TEST_F(IncomingTest, ObjectsOutliveTheirBufferAndItsBudget) {
+  Deliver(*in_, ObjectFrame(*File("kept", 1000)));
+  in_.reset();
+  EXPECT_EQ(PoppedNames(), std::vector<std::string>{"kept"});
+}
+
 TEST_F(IncomingTest, ShutDownBufferTakesNothing) {
   in_->Shutdown();
   Deliver(*in_, ObjectFrame(*File("x", 1)));
