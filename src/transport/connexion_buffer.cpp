@@ -32,7 +32,11 @@ const ClassInfo& TZelConnexionBuffer::StaticClass() {
 }
 
 TZelConnexionBuffer::TZelConnexionBuffer(TZelObject* owner, const ClassInfo& info)
-    : TZelObject(owner, info), current_id_(kNullIdText) {
+    : TZelConnexionBuffer(owner, info, FrameFolders::Default()) {}
+
+TZelConnexionBuffer::TZelConnexionBuffer(TZelObject* owner, const ClassInfo& info,
+                                         FrameFolders folders)
+    : TZelObject(owner, info), folders_(std::move(folders)), current_id_(kNullIdText) {
   SetName("Buffer");
   SetTypeId(kTypeIdConnexionBuffer);
   SetNotPersistent();
@@ -58,7 +62,7 @@ bool TZelConnexionBuffer::IsReady(const TxTrame* frame) const {
 
 TxTrame* TZelConnexionBuffer::NewFrame(const std::string& dump_name, const TZelObject* object) {
   if (IsShutDown()) return nullptr;
-  auto frame = std::make_unique<TxTrame>(this);
+  auto frame = std::make_unique<TxTrame>(this, folders_);
   TxTrame* raw = frame.get();
   if (!dump_name.empty()) {
     raw->SetDumpName(dump_name);
@@ -110,7 +114,7 @@ void TZelConnexionBuffer::EnqueuePrepared(const std::string& name) {
   TxTrame* frame = nullptr;
   try {
     CountFrame();  // a prepared frame keeps number 0; the count still grows
-    frames_.push_back(std::make_unique<TxTrame>(this));
+    frames_.push_back(std::make_unique<TxTrame>(this, folders_));
     frame_list_count_ = frames_.size();
     frame = frames_.back().get();
     frame->OpenPrepared(name);

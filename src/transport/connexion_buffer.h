@@ -46,10 +46,17 @@ struct Chunk {
 
 class TZelConnexionBuffer : public TZelObject {
  public:
+  // The frame files go to `folders` (by default "DB\\TRM" and "DB\\TRM\\FST" below
+  // the program folder as it is at construction).
   explicit TZelConnexionBuffer(TZelObject* owner, const ClassInfo& info = StaticClass());
+  TZelConnexionBuffer(TZelObject* owner, const ClassInfo& info, FrameFolders folders);
   ~TZelConnexionBuffer() override;
 
   static const ClassInfo& StaticClass();
+
+  // The folders of this buffer's frame files. Set them before the first frame.
+  const FrameFolders& Folders() const { return folders_; }
+  void SetFolders(FrameFolders folders) { folders_ = std::move(folders); }
 
   // --- frames (caller holds the lock) ----------------------------------------
   // None when shut down. With a dump name: a named frame that enters no list.
@@ -122,6 +129,7 @@ class TZelConnexionBuffer : public TZelObject {
   bool IsReady(const TxTrame* frame) const;
 
   std::unique_ptr<TZelFlagEvent> work_;
+  FrameFolders folders_;
   std::atomic<std::int64_t> current_position_{0};
   std::atomic<std::int64_t> current_size_{0};
   mutable std::mutex current_mutex_;  // guards the two texts below, never held long

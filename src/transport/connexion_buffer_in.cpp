@@ -25,7 +25,10 @@ const ClassInfo& TZelConnexionBufferIn::StaticClass() {
 }
 
 TZelConnexionBufferIn::TZelConnexionBufferIn(TZelObject* owner)
-    : TZelConnexionBuffer(owner, StaticClass()), reassembler_(*this) {
+    : TZelConnexionBufferIn(owner, FrameFolders::Default()) {}
+
+TZelConnexionBufferIn::TZelConnexionBufferIn(TZelObject* owner, FrameFolders folders)
+    : TZelConnexionBuffer(owner, StaticClass(), std::move(folders)), reassembler_(*this) {
   SetName(Name() + "In");
   SetIncoming();
   SetAuthenticated(false);

@@ -26,6 +26,7 @@ class TZelConnexionBufferIn : public TZelConnexionBuffer, private FrameSink {
   static constexpr std::int32_t kMaxBadFrameDumps = 4;
 
   explicit TZelConnexionBufferIn(TZelObject* owner);
+  TZelConnexionBufferIn(TZelObject* owner, FrameFolders folders);
   ~TZelConnexionBufferIn() override;
 
   static const ClassInfo& StaticClass();

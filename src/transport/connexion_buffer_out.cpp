@@ -25,7 +25,10 @@ const ClassInfo& TZelConnexionBufferOut::StaticClass() {
 }
 
 TZelConnexionBufferOut::TZelConnexionBufferOut(TZelObject* owner)
-    : TZelConnexionBuffer(owner, StaticClass()),
+    : TZelConnexionBufferOut(owner, FrameFolders::Default()) {}
+
+TZelConnexionBufferOut::TZelConnexionBufferOut(TZelObject* owner, FrameFolders folders)
+    : TZelConnexionBuffer(owner, StaticClass(), std::move(folders)),
       announcement_(std::make_unique<TZelSObjectAnswer>(nullptr)) {
   announcement_->ZelWhat = protocol::kHeaderInfo;
   SetName(Name() + "Out");
@@ -120,7 +123,7 @@ TxTrame* TZelConnexionBufferOut::SendHeaderInfo(const TZelObject& object,
 
 void TZelConnexionBufferOut::SendPrepared(const std::string& name) {
   using namespace literals;
-  const std::string folder = BaseFolder() + std::string(kPreparedFrameFolder) + "\\";
+  const std::string folder = Folders().prepared + "\\";
   if (!std::filesystem::is_regular_file(NativePath(folder + name)))
     throw std::runtime_error("Fichier trame préparée introuvable : "_w + name);
   if (std::filesystem::is_regular_file(NativePath(folder + "Header" + name)))

@@ -18,6 +18,7 @@ inline constexpr std::int64_t kAnnouncementThreshold = 5000;
 class TZelConnexionBufferOut : public TZelConnexionBuffer {
  public:
   explicit TZelConnexionBufferOut(TZelObject* owner);
+  TZelConnexionBufferOut(TZelObject* owner, FrameFolders folders);
   ~TZelConnexionBufferOut() override;
 
   static const ClassInfo& StaticClass();

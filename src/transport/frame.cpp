@@ -19,7 +19,18 @@ const ClassInfo& TxTrame::StaticClass() {
   return info;
 }
 
-TxTrame::TxTrame(TZelObject* owner) : TZelObject(owner, StaticClass()), object_id_(kNullIdText) {
+FrameFolders FrameFolders::Below(const std::string& root) {
+  return {root + std::string(kFrameFolder), root + std::string(kPreparedFrameFolder)};
+}
+
+FrameFolders FrameFolders::Default() {
+  return Below(TZelObject::BaseFolder());
+}
+
+TxTrame::TxTrame(TZelObject* owner) : TxTrame(owner, FrameFolders::Default()) {}
+
+TxTrame::TxTrame(TZelObject* owner, FrameFolders folders)
+    : TZelObject(owner, StaticClass()), folders_(std::move(folders)), object_id_(kNullIdText) {
   SetNotPersistent();
   SetName((owner != nullptr ? owner->Name() : std::string()) + "Trame" + FreshToken());
 }
@@ -50,17 +61,16 @@ void TxTrame::OpenForWrite(std::int32_t number, const TZelObject* object) {
   }
   number_ = number;
   if (IsNamed())
-    path_ = BaseFolder() + std::string(kPreparedFrameFolder) + "\\" + dump_name_;
+    path_ = folders_.prepared + "\\" + dump_name_;
   else
-    path_ = BaseFolder() + std::string(kFrameFolder) + "\\" + Name() + "_" +
-            std::to_string(number) + ".trm";
+    path_ = folders_.frames + "\\" + Name() + "_" + std::to_string(number) + ".trm";
   OpenFile("w+b");
 }
 
 void TxTrame::OpenPrepared(const std::string& name) {
   number_ = 0;
   prepared_name_ = name;
-  path_ = BaseFolder() + std::string(kPreparedFrameFolder) + "\\" + name;
+  path_ = folders_.prepared + "\\" + name;
   OpenFile("rb");
   std::fseek(file_, 0, SEEK_END);
   size_ = std::ftell(file_);

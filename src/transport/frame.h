@@ -16,12 +16,26 @@ namespace quorvane {
 inline constexpr std::string_view kFrameFolder = "DB\\TRM";
 inline constexpr std::string_view kPreparedFrameFolder = "DB\\TRM\\FST";
 
+// The two folders of one connection's frame files, as paths NativePath maps
+// ("\\" separators allowed). Each buffer takes them explicitly, so a server, a
+// test or two installers in one process need not share "DB\\TRM".
+struct FrameFolders {
+  std::string frames;    // numbered frames, deleted with their frame
+  std::string prepared;  // named dumps and prepared frames, kept
+
+  // "DB\\TRM" and "DB\\TRM\\FST" below `root` (a folder with its trailing separator).
+  static FrameFolders Below(const std::string& root);
+  // Below the program folder as it is when called: the installer's folders.
+  static FrameFolders Default();
+};
+
 // The file-safe form of a fresh GUID: a token that makes file and object names unique.
 std::string FreshToken();
 
 class TxTrame : public TZelObject {
  public:
   explicit TxTrame(TZelObject* owner);
+  TxTrame(TZelObject* owner, FrameFolders folders);
   ~TxTrame() override;
 
   static const ClassInfo& StaticClass();
@@ -49,6 +63,7 @@ class TxTrame : public TZelObject {
   void NotifyProgress() const;
 
   const std::string& Path() const { return path_; }
+  const FrameFolders& Folders() const { return folders_; }
   std::int32_t Number() const { return number_; }
   const std::string& PreparedName() const { return prepared_name_; }
   const std::string& ObjectId() const { return object_id_; }
@@ -74,6 +89,7 @@ class TxTrame : public TZelObject {
  private:
   void OpenFile(const char* mode);
 
+  FrameFolders folders_;
   std::string path_;
   std::int32_t number_ = 0;
   std::string prepared_name_;

@@ -6,8 +6,11 @@
 #include <chrono>
 #include <thread>
 
+#include "objects/answers.h"
+#include "transport/connexion_buffer_in.h"
 #include "transport/connexion_buffer_out.h"
 #include "transport/frame.h"
+#include "transport/objects_stack.h"
 #include "transport_fixture.h"
 
 namespace quorvane {
@@ -65,6 +68,53 @@ TEST_F(BufferTest, NamedAndPreparedFramesKeepTheirFiles) {
   EXPECT_EQ(buffer.TakeChunk(kMaxChunk).count, 10);
   EXPECT_EQ(buffer.FrameListCount(), 0u);
   EXPECT_EQ(ReadFile(NativePath("DB\\TRM\\FST\\ready")), "0123456789");
+}
+
+// Two connections in one process, each with frame folders of its own outside the
+// program folder: every frame file lands in its own folders, none in the
+// program's "DB\\TRM", and objects still travel from one buffer to the other.
+TEST_F(BufferTest, BuffersTakeTheirFrameFoldersExplicitly) {
+  testing::TempFolder first_root("qv_frames_a");
+  testing::TempFolder second_root("qv_frames_b");
+  const FrameFolders first = FrameFolders::Below(first_root.folder());
+  const FrameFolders second = FrameFolders::Below(second_root.folder());
+  for (const FrameFolders* folders : {&first, &second})
+    std::filesystem::create_directories(NativePath(folders->prepared));
+
+  TZelConnexionBufferOut out(nullptr, first);
+  TZelConnexionBufferIn in(nullptr, second);
+  TZelObjectsStackManagerIn stack(nullptr);
+  in.SetStackManager(&stack);
+  EXPECT_EQ(out.Folders().frames, first.frames);
+  {
+    std::lock_guard guard(out.Mutex());
+    TxTrame* frame = out.NewFrame(std::string(), nullptr);
+    EXPECT_TRUE(frame->Path().starts_with(first_root.folder() + "DB\\TRM\\"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(NativePath(first.frames)),
+                            std::filesystem::directory_iterator()),
+              2);  // the frame file beside the "FST" folder
+    out.RemoveFrame(frame);
+    TxTrame* dump = out.NewFrame("dump", nullptr);
+    out.WriteToFrame(dump, "d", 1);
+    out.Enqueue(dump);
+  }
+  EXPECT_EQ(ReadFile(NativePath(first.prepared + "\\dump")), "d");
+
+  TZelSObjectAnswer answer(nullptr);
+  answer.ZelWhat = "Hello";
+  out.SendObject(answer);
+  const std::string wire = Drain(out);
+  Deliver(in, wire.substr(0, wire.size() / 2));
+  // The half-received frame is in the second connection's folder.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(NativePath(second.frames)),
+                          std::filesystem::directory_iterator()),
+            2);
+  Deliver(in, wire.substr(wire.size() / 2));
+  auto received = stack.Pop();
+  ASSERT_NE(received, nullptr);
+  EXPECT_EQ(dynamic_cast<TZelSObjectAnswer&>(*received).ZelWhat, "Hello");
+  EXPECT_TRUE(FilesIn("DB\\TRM").empty());
+  EXPECT_TRUE(FilesIn("DB\\TRM\\FST").empty());
 }
 
 TEST_F(BufferTest, StatisticsLineMatchesByteForByte) {
