@@ -210,6 +210,12 @@ TEST_F(InspectTest, EveryFailureSaysWhatFailedOnWhichFileAndWhy) {
   Write("cut.bin", stream.substr(0, 20));
   EXPECT_EQ(Run("convert --raw cut.bin x").err, "Erreur de lecture du flux: cut.bin, offset 5\n");
 
+  // a block that is no bzip2 stream holds the stream itself
+  Write("stored.zub", "C" + std::string(1 << 20, 'x'));
+  EXPECT_EQ(Run("text stored.zub").err,
+            "Format de flux incorrect: stored.zub, offset 0 of the stream decoded from its "
+            "compressed block\n");
+
   Write("empty.zub", "");
   EXPECT_EQ(Run("text empty.zub").err, "Erreur de lecture du flux: empty.zub is empty\n");
 

@@ -98,6 +98,9 @@ ObjectStream DecodeCompressed(std::string_view block, const std::string& file, O
       const BlockPeek peek = PeekCompressedBlock(block, kPeekBytes);
       if (!peek.error.empty()) throw fail(peek.error);
       CheckStreamStart(peek.bytes, peek.whole, s, file);
+    } else if (block.size() >= 4) {
+      // A stored block: the stream itself, judged before it is copied.
+      CheckStreamStart(block.substr(0, kPeekBytes), block.size() <= kPeekBytes, s, file);
     }
     s.owned = DecompressBlock(block.data(), block.size());
   } catch (const EBZip2Error& error) {
