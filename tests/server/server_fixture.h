@@ -2,7 +2,11 @@
 // tree comparison, and an in-process server on a loopback port of its own.
 #pragma once
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -75,6 +79,21 @@ inline std::string TreeDifference(const std::map<std::string, std::string>& got,
   for (const auto& [path, bytes] : got)
     if (!want.contains(path)) return "extra " + path;
   return "";
+}
+
+// A port free on 127.0.0.1 a moment ago (a bind may still race for it).
+inline std::uint16_t FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  std::uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  ::close(fd);
+  return port;
 }
 
 // An in-process server on one loopback address with a free port.
