@@ -29,6 +29,9 @@ SiteValues& SiteStorage() {
 
 bool site_loaded = false;
 
+// Smaller budgets would refuse ordinary answers.
+constexpr std::int64_t kMinConnectionMemoryBudget = std::int64_t{1} << 20;
+
 // "a.b.c." with three decimal octets: anything else would produce relay
 // targets that are not IPv4 addresses.
 bool IsRelayLanPrefix(std::string_view text) {
@@ -64,6 +67,13 @@ void ApplySiteFile(const toml::table& file, SiteValues& values) {
       values.install_idle_seconds = static_cast<int>(*seconds);
     } else {
       DebugOutput("site.toml: install_idle_seconds is not within 1 to 3600; default kept");
+    }
+  }
+  if (auto budget = file["connection_memory_budget"].value<std::int64_t>()) {
+    if (*budget >= kMinConnectionMemoryBudget) {
+      values.connection_memory_budget = *budget;
+    } else {
+      DebugOutput("site.toml: connection_memory_budget is below 1 MiB; default kept");
     }
   }
   if (const toml::array* names = file["target_host_names"].as_array()) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 namespace quorvane {
@@ -19,6 +20,9 @@ struct SiteValues {
   // Seconds without any object or byte after which the installation gives up;
   // only tests shorten it.
   int install_idle_seconds = 180;
+  // Bytes that the received objects of one connection (on the incoming stack and
+  // being decoded) may hold together before its receive thread stops reading.
+  std::int64_t connection_memory_budget = std::int64_t{1} << 30;
 };
 
 // Strings are Windows-1252. The reference stays valid for the life of the process.

@@ -4,6 +4,7 @@
 #include "model/stream_format.h"
 #include "objects/answers.h"
 #include "objects/protocol.h"
+#include "settings/site.h"
 #include "transport/bzip_block.h"
 #include "transport/objects_stack.h"
 #include "transport/zel_event.h"
@@ -33,7 +34,7 @@ TZelConnexionBufferIn::TZelConnexionBufferIn(TZelObject* owner, FrameFolders fol
   SetIncoming();
   SetAuthenticated(false);
   authentication_ = std::make_unique<TZelFlagEvent>(this);
-  memory_ = std::make_shared<MemoryAccount>(kDefaultConnectionMemoryBudget);
+  memory_ = std::make_shared<MemoryAccount>(Site().connection_memory_budget);
 }
 
 TZelConnexionBufferIn::~TZelConnexionBufferIn() = default;

@@ -1,6 +1,7 @@
 // The memory one connection's received objects may hold: the objects waiting on
 // the incoming stack and the frame being decoded, together, against a budget
-// (the site value connection_memory_budget, 1 GiB by default). The incoming
+// (the site value connection_memory_budget, 1 GiB by default, which the
+// incoming buffer takes at construction). The incoming
 // buffer charges a frame before it reads it into memory and passes the charge
 // on with the object; popping the object from the stack releases it. The
 // account is shared, so a charge outlives the buffer that made it. Thread-safe.

@@ -27,12 +27,22 @@ TEST_F(SiteValuesTest, EveryKeyCanBeOverridden) {
             "relay_lan_prefix = \"127.0.1.\"\n"
             "address_page_url = \"http://127.0.0.1:8080/ip.htm\"\n"
             "owner_page_url = \"http://127.0.0.1:8080/propriétaire.htm\"\n"
-            "target_host_names = [\"ALPHA\", \"BÊTA\", \"GAMMA\"]\n");
+            "target_host_names = [\"ALPHA\", \"BÊTA\", \"GAMMA\"]\n"
+            "connection_memory_budget = 5000000\n");
   ReloadSiteValues();
+  EXPECT_EQ(Site().connection_memory_budget, 5'000'000);
   EXPECT_EQ(Site().relay_lan_prefix, "127.0.1.");
   EXPECT_EQ(Site().address_page_url, "http://127.0.0.1:8080/ip.htm");
   EXPECT_EQ(Site().owner_page_url, "http://127.0.0.1:8080/propriétaire.htm"_w);
   EXPECT_EQ(Site().target_host_names, (std::array<std::string, 3>{"ALPHA", "BÊTA"_w, "GAMMA"}));
+}
+
+TEST_F(SiteValuesTest, ConnectionMemoryBudgetBelowOneMebibyteKeepsTheDefault) {
+  for (const char* value : {"10", "-1", "\"2GB\""}) {
+    WriteText(folder_ + "/site.toml", std::string("connection_memory_budget = ") + value + "\n");
+    ReloadSiteValues();
+    EXPECT_EQ(Site().connection_memory_budget, SiteValues().connection_memory_budget) << value;
+  }
 }
 
 TEST_F(SiteValuesTest, MalformedFileLeavesEveryDefault) {

@@ -7,6 +7,7 @@
 
 #include "objects/answers.h"
 #include "objects/files.h"
+#include "settings/site.h"
 #include "transport/bzip_block.h"
 #include "transport/connexion_buffer_out.h"
 #include "transport/data_transfer.h"
@@ -254,6 +255,16 @@ TEST_F(IncomingTest, FramesBeyondTheBudgetAreDroppedAndTheNextDelivered) {
   EXPECT_EQ(PoppedNames(), std::vector<std::string>{"small"});
   EXPECT_FALSE(in_->OverBudget());
   EXPECT_EQ(in_->MemoryHeld(), 0);
+}
+
+TEST_F(IncomingTest, BudgetComesFromTheSiteValue) {
+  EXPECT_EQ(in_->MemoryBudget(), kDefaultConnectionMemoryBudget);
+  WriteFile(NativePath("site.toml"), "connection_memory_budget = 3000000\n");
+  ReloadSiteValues();
+  const std::int64_t budget = TZelConnexionBufferIn(nullptr).MemoryBudget();
+  std::filesystem::remove(NativePath("site.toml"));
+  ReloadSiteValues();
+  EXPECT_EQ(budget, 3'000'000);
 }
 
 // The stack outlives the buffers that filled it: popping after the buffer is
