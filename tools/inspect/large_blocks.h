@@ -1,10 +1,11 @@
 // The allocation policy of quorvane-inspect: blocks of many megabytes (the
 // payload of a large object, the stream written from it) get a mapping of their
-// own backed by transparent huge pages, so filling them costs a page fault per
-// 2 MiB instead of per 4 KiB, and they go back to the system as soon as they
-// are freed. Everything smaller goes through malloc. Installed by linking
-// large_blocks.cpp into the program (it replaces the global operator new and
-// delete); left out of sanitizer builds, whose allocator checks more.
+// own whose pages are all made when it is created, so filling them costs one
+// call instead of a page fault per 4 KiB, and they go back to the system as
+// soon as they are freed. (Transparent huge pages were tried: under memory
+// pressure their compaction made the runs slower and far less even.) Everything smaller goes
+// through malloc. Installed by linking large_blocks.cpp into the program (it replaces the global
+// operator new and delete); left out of sanitizer builds, whose allocator checks more.
 #pragma once
 
 #include <cstddef>
