@@ -97,12 +97,16 @@ class LoopbackServer {
       const int peer = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (peer < 0) continue;
       auto test_peer = std::make_unique<TestPeer>(AdoptConnectedSocket(peer));
+      TestPeer* added = test_peer.get();
+      {
+        // Listed before it speaks: a client that saw its "Atfctn" finds it here.
+        std::lock_guard lock(mutex_);
+        peers_.push_back(std::move(test_peer));
+      }
       if (script_ == PeerScript::kServer)
-        test_peer->Authenticate("{00000000-0000-0000-0000-000000000002}");
+        added->Authenticate("{00000000-0000-0000-0000-000000000002}");
       else if (script_ == PeerScript::kWrongId)
-        test_peer->Authenticate("{00000000-0000-0000-0000-000000000007}");
-      std::lock_guard lock(mutex_);
-      peers_.push_back(std::move(test_peer));
+        added->Authenticate("{00000000-0000-0000-0000-000000000007}");
     }
   }
 
