@@ -68,6 +68,15 @@ bool InstallationExchange::RunInstallSession() {
     ui_.ShowMessageDialog(kColourButtonFace, "Serveur don't answer", "Try again in few minutes.");
     return false;
   }
+  if (outcome_.files_received < files_expected_) {
+    // The server announced more than arrived: an object was lost on the way.
+    const std::string text = std::to_string(outcome_.files_received) + " of " +
+                             std::to_string(files_expected_) + " files arrived.";
+    DiagnosticLog(kLogLayer, "installation incomplete: " + text);
+    if (outcome_.first_not_written.empty()) outcome_.first_not_written = text;
+    ui_.ShowMessageDialog(kColourButtonFace, "Installation incomplete", text);
+    return false;
+  }
   if (outcome_.files_not_written > 0) {
     DiagnosticLog(kLogLayer,
                   "installation incomplete: " + std::to_string(outcome_.files_not_written) +

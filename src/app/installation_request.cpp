@@ -1,11 +1,14 @@
 #include "app/installation_request.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 #include "objects/customer.h"
 #include "objects/protocol.h"
 #include "settings/settings.h"
+#include "util/program_folder.h"
 #include "util/system_info.h"
 #include "util/text.h"
 
@@ -21,7 +24,44 @@ void AppendLine(std::string& block, std::string_view label, std::string_view val
   block += value;
 }
 
+namespace fs = std::filesystem;
+
+// Work folders of the installer itself, never part of an installation.
+bool IsWorkFolder(const std::string& relative) {
+  return SameText(relative, "DB\\TRM") || SameText(relative.substr(0, 7), "DB\\TRM\\");
+}
+
 }  // namespace
+
+std::vector<std::string> InventoryFolders() {
+  std::vector<std::string> folders;
+  std::error_code error;
+  const fs::path root = NativePath("");
+  fs::recursive_directory_iterator it(root, fs::directory_options::none, error), end;
+  for (; !error && it != end; it.increment(error)) {
+    std::error_code entry_error;
+    if (it->is_symlink(entry_error) || !it->is_directory(entry_error)) {
+      if (it->is_symlink(entry_error)) it.disable_recursion_pending();
+      continue;
+    }
+    std::string relative = fs::relative(it->path(), root, entry_error).string();
+    if (entry_error || relative.empty()) continue;
+    for (char& c : relative)
+      if (c == '/') c = '\\';
+    if (IsWorkFolder(relative)) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (relative.front() == '.') {  // hidden
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (!SameText(relative, "DB")) folders.push_back(relative);
+    if (folders.size() >= kMaxInventoryFolders) break;
+  }
+  std::sort(folders.begin(), folders.end());
+  return folders;
+}
 
 MachineFacts CollectMachineFacts() {
   MachineFacts facts;
@@ -76,6 +116,8 @@ std::unique_ptr<TSOFilesList> BuildInstallRequest(TZelObject& parent, const Mach
   request->xWhat += InformationBlock(facts, site, name);
   request->AddFolder("");
   request->AddFolder("DB");
+  for (const std::string& folder : InventoryFolders())
+    request->AddFolder(folder);
   request->SetUserFrom(false);
   request->SetWhoFrom(&parent);
   request->SetWhoServerTo(protocol::kServerInstallReceiver);

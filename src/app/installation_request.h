@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "objects/files.h"
 
@@ -35,9 +36,18 @@ std::string GroupThousands(std::uint64_t value);
 std::string InformationBlock(const MachineFacts& facts, std::string_view partner_site,
                              std::string_view partner_name);
 
+// Every folder below the program folder other than "DB" itself (listed first by
+// the request) and the installer's frame folders, as program-relative names
+// ("Sub\\many"), sorted; links are not followed. The server compares the
+// inventory with its package, so a folder left out would be sent again whole
+// at every update.
+inline constexpr std::size_t kMaxInventoryFolders = 10000;
+std::vector<std::string> InventoryFolders();
+
 // The whole request, created under `parent` (the connection manager): request
-// word, information block (partner values from "DB\customer.by.zub"), inventory
-// and routing properties.
+// word, information block (partner values from "DB\customer.by.zub"), the
+// inventory (the program folder, "DB", then every other folder) and the
+// routing properties.
 std::unique_ptr<TSOFilesList> BuildInstallRequest(TZelObject& parent, const MachineFacts& facts);
 
 }  // namespace quorvane

@@ -230,18 +230,33 @@ TEST_F(ExchangeTest, BadCountsReadAsZeroAndASecondDebutInstallOnlyUpdatesTheCoun
   link_.on_request = [](ScriptedLink& link, std::size_t) {
     link.Answer(protocol::kInstallBegin, {"x", "many", "-5"});
     link.Answer(protocol::kInstallBegin);  // no lines at all
-    link.Answer(protocol::kInstallBegin, {"", " 4 ", "9000"});
+    link.Answer(protocol::kInstallBegin, {"", " 2 ", "9000"});
+    link.File("", "a.txt", "a");
+    link.File("", "b.txt", "b");
     link.Answer(protocol::kInstallEnd);
   };
   EXPECT_TRUE(Run());
   EXPECT_EQ(ui_.CallsNamed("OpenDownloadWindow").size(), 1u);
   const auto progress = ui_.CallsNamed("UpdateDownloadProgress");
-  ASSERT_EQ(progress.size(), 3u);
+  ASSERT_GE(progress.size(), 3u);
   EXPECT_EQ(progress[0].args[1], "0");
   EXPECT_EQ(progress[0].args[3], "0");
   EXPECT_EQ(progress[1].args[1], "0");
   EXPECT_EQ(progress[2].args[1], "9000");
-  EXPECT_EQ(progress[2].args[3], "4");
+  EXPECT_EQ(progress[2].args[3], "2");
+}
+
+TEST_F(ExchangeTest, FewerFilesThanAnnouncedBeforeFinIsIncomplete) {
+  link_.on_request = [](ScriptedLink& link, std::size_t) {
+    link.Answer(protocol::kInstallBegin, {"", "3", "3"});
+    link.File("", "a.txt", "a");
+    link.File("", "b.txt", "b");
+    link.Answer(protocol::kInstallEnd);
+  };
+  EXPECT_FALSE(Run());
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Messages()[0].args[1], "Installation incomplete");
+  EXPECT_EQ(Messages()[0].args[2], "2 of 3 files arrived.");
 }
 
 TEST_F(ExchangeTest, PhasesBeforeTheWindowAndUnknownObjectsChangeNothing) {
@@ -405,7 +420,9 @@ TEST_F(ExchangeTest, TheUpdaterCountsOnlyWhenWrittenWholeInThisRun) {
 TEST_F(ExchangeTest, TheRequestCarriesTheWordTheFactsTheInventoryAndTheRouting) {
   ASSERT_TRUE(WriteFileAtomically(scope_.folder() + "Top.dll", "12345"));
   ASSERT_TRUE(WriteFileAtomically(scope_.folder() + "db/inner.dat", "1"));
-  ASSERT_TRUE(WriteFileAtomically(scope_.folder() + "db/deeper/not-listed", "1"));
+  ASSERT_TRUE(WriteFileAtomically(scope_.folder() + "db/deeper/deep.dat", "1"));
+  ASSERT_TRUE(WriteFileAtomically(scope_.folder() + "db/trm/frame.trm", "1"));
+  ASSERT_TRUE(WriteFileAtomically(scope_.folder() + "sub/x/y.txt", "1"));
   {
     TZelSObjectPartner partner(&link_.RequestParent());
     partner.xsStartWeb = "  www.acme.example ";
@@ -436,10 +453,16 @@ TEST_F(ExchangeTest, TheRequestCarriesTheWordTheFactsTheInventoryAndTheRouting) 
   EXPECT_TRUE(listed("", "TOP.DLL"));
   EXPECT_TRUE(listed("DB", "INNER.DAT"));
   EXPECT_TRUE(listed("DB", "CUSTOMER.BY.ZUB"));
-  EXPECT_FALSE(listed("DB", "NOT-LISTED"));
-  // Top folder first, then DB.
+  // Every other folder too, so an update does not resend them, but not the
+  // installer's frame folder.
+  EXPECT_TRUE(listed("DB\\DEEPER", "DEEP.DAT"));
+  EXPECT_TRUE(listed("SUB\\X", "Y.TXT"));
+  EXPECT_FALSE(listed("DB\\TRM", "FRAME.TRM"));
+  // Top folder first, then DB, then the others.
   EXPECT_EQ(dirs.front(), "");
-  EXPECT_EQ(dirs.back(), "DB");
+  const auto first_db = std::find(dirs.begin(), dirs.end(), "DB");
+  const auto first_deeper = std::find(dirs.begin(), dirs.end(), "DB\\DEEPER");
+  EXPECT_LT(first_db, first_deeper);
 
   EXPECT_EQ(french.WhoTo(), protocol::kServerInstallReceiver);
   EXPECT_EQ(french.WhoServerTo(), protocol::kServerInstallReceiver);

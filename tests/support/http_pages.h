@@ -89,6 +89,9 @@ class HttpPages {
     out << bytes;
   }
 
+  // What the server printed, one line per request ("GET /ip.htm HTTP/1.1" 200 ...).
+  std::string RequestLog() const { return ReadFile((folder_.path() / "server.out").string()); }
+
   void Stop() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGTERM);
