@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """quorvane-inspect convert --raw against cp, in one run, on the same input.
 
-    bench/inspect_vs_cp.py BUILD_DIR [--mib 256] [--rounds 5]
+    bench/inspect_vs_cp.py BUILD_DIR [--mib 256] [--rounds 7] [--previous PROGRAM]
 
 Makes a bare object stream of a TSOFile whose payload is MIB mebibytes, then
 alternates `cp IN OUT` and `quorvane-inspect convert --raw IN OUT` ROUNDS times
 in a scratch folder beside the build (same file system for both), and reports
 the median wall time and the peak resident memory of each, with the ratios the
 tool is held to: time <= 2x cp, memory <= 2x the payload. It also times the
-refusal of a 1 GiB file of another kind and of a compressed bomb.
+refusal of a 1 GiB file of another kind and of a compressed bomb. --previous
+runs another build of quorvane-inspect in the same rounds, for a before/after.
 """
 import argparse
 import os
@@ -40,6 +41,7 @@ def main():
     parser.add_argument("build_dir")
     parser.add_argument("--mib", type=int, default=256)
     parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--previous", help="another quorvane-inspect to run alongside")
     args = parser.parse_args()
     tool = os.path.join(args.build_dir, "tools", "quorvane-inspect")
     maker = os.path.join(args.build_dir, "bench", "inspect_make_input")
@@ -57,7 +59,7 @@ def main():
         print(f"input: bare TSOFile stream of {size} bytes, payload {payload} bytes")
         subprocess.run(["cat", source], stdout=subprocess.DEVNULL, check=True)  # warm the cache
 
-        names = ("cp", "inspect", "cp+sync")
+        names = ("cp", "inspect", "cp+sync") + (("previous",) if args.previous else ())
         times = {name: [] for name in names}
         cpu = {name: [] for name in names}
         peaks = {name: [] for name in names}
@@ -66,6 +68,7 @@ def main():
                 out = os.path.join(scratch, f"out.{name}")
                 command = {"cp": ["cp", source, out],
                            "inspect": [tool, "convert", "--raw", source, out],
+                           "previous": [args.previous, "convert", "--raw", source, out],
                            # the same durability as the tool's output
                            "cp+sync": ["sh", "-c", f"cp '{source}' '{out}' && sync '{out}'"]}[name]
                 elapsed, cpu_s, peak_kib, code, err = run(command)
@@ -92,6 +95,11 @@ def main():
         print(f"time ratio inspect/(cp+sync): {tool_time / sync_time:.2f} wall "
               "(inspect flushes its output to the disk before renaming it; cp does not)")
         print(f"memory ratio peak/payload:    {tool_peak / payload:.3f} (goal <= 2)")
+        if args.previous:
+            previous_time = statistics.median(times["previous"])
+            print(f"previous: median wall {previous_time:.3f} s = "
+                  f"{previous_time / cp_time:.2f}x cp, peak RSS "
+                  f"{max(peaks['previous']) * 1024 / payload:.3f}x the payload")
 
         # Refusals: a 1 GiB file that is no object file (sparse, so making it is
         # free) and a compressed block of zeros.
