@@ -184,6 +184,19 @@ TEST_F(InspectTest, AReplacedOutputIsWholeAndKeepsItsMode) {
   EXPECT_EQ(Read("out.zub"), written);
 }
 
+TEST_F(InspectTest, AnOutputLinkIsWrittenThroughNotReplaced) {
+  Write("in.bin", ObjectToStream(answer_));
+  fs::create_directories(Path("real"));
+  fs::create_symlink("real/target.zub", Path("out.zub"));  // dangling until written
+  ASSERT_EQ(Run("convert --mode B in.bin out.zub").status, 0);
+  EXPECT_TRUE(fs::is_symlink(Path("out.zub")));
+  EXPECT_EQ(Read("real/target.zub").substr(0, 5), "BTPF0");
+  // a link into a missing folder is refused like the folder itself
+  fs::create_symlink("nowhere/x.zub", Path("lost.zub"));
+  EXPECT_EQ(Run("convert --raw in.bin lost.zub").err,
+            "Cannot write nowhere/x.zub: the folder nowhere does not exist\n");
+}
+
 TEST_F(InspectTest, EveryFailureSaysWhatFailedOnWhichFileAndWhy) {
   RunResult result = Run("text missing.zub");
   EXPECT_EQ(result.status, 1);

@@ -18,6 +18,7 @@ const std::string& CheckOutputPath(const std::string& path);
 
 // Writes the pieces one after the other as the new content of path. Keeps the
 // mode of a file it replaces; a new file gets 0666 less the umask, as cp does.
+// A symbolic link is followed, also a dangling one: its target is written.
 void WriteOutputFile(const std::string& path, std::initializer_list<std::string_view> pieces);
 
 }  // namespace quorvane::inspect

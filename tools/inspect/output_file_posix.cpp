@@ -52,6 +52,21 @@ bool WriteAll(int fd, std::string_view bytes, off_t& offset) {
   return true;
 }
 
+// The file a path names once symbolic links are followed, as cp follows them: a
+// link is written through, not replaced by a regular file. A loop of links
+// stops after 40 hops, as the system's own lookups do.
+std::string FollowLinks(const std::string& path) {
+  std::filesystem::path current = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, error))) break;
+    const std::filesystem::path target = std::filesystem::read_symlink(current, error);
+    if (error) break;
+    current = target.is_absolute() ? target : current.parent_path() / target;
+  }
+  return current.string();
+}
+
 }  // namespace
 
 const std::string& CheckOutputPath(const std::string& path) {
@@ -68,7 +83,8 @@ const std::string& CheckOutputPath(const std::string& path) {
   return path;
 }
 
-void WriteOutputFile(const std::string& path, std::initializer_list<std::string_view> pieces) {
+void WriteOutputFile(const std::string& named, std::initializer_list<std::string_view> pieces) {
+  const std::string path = FollowLinks(named);
   CheckOutputPath(path);
   mode_t mode = NewFileMode();
   struct stat old {};
