@@ -374,8 +374,8 @@ bool TZelConnexionByMeItem::IsAcknowledged() {
         "connection " + std::to_string(number_) + " to " + Where() + ": " +
             (named ? "peer named " + GuidToString(receive_thread_->In()->PeerId()) + ", not " +
                          GuidToString(target_id_)
-                   : "no \"Atfctn\" within " + std::to_string(timings_.acknowledge_timeout_ms) +
-                         " ms (server silent)"));
+                   : "no \"" + std::string(protocol::kAuthentication) + "\" within " +
+                         std::to_string(timings_.acknowledge_timeout_ms) + " ms (server silent)"));
   }
   return acknowledged;
 }

@@ -100,7 +100,8 @@ void TZelConnexionsManagerByMe::SendCustomerInformation() {
   files->SetUsersTo(protocol::kServerUserNumber);
   files->SetWhoTo(protocol::kServerInstallReceiver);
   if (!SendInstallRequest(files.get()))
-    DiagnosticLog("net", "\"CustomerInformation\" not sent: no server connection");
+    DiagnosticLog("net", "\"" + std::string(protocol::kCustomerInformation) +
+                             "\" not sent: no server connection");
 }
 
 void TZelConnexionsManagerByMe::SetReceiveProgress(std::int64_t position, std::int64_t size) {

@@ -104,9 +104,9 @@ class LoopbackServer {
         peers_.push_back(std::move(test_peer));
       }
       if (script_ == PeerScript::kServer)
-        added->Authenticate("{00000000-0000-0000-0000-000000000002}");
+        added->Authenticate(protocol::kServerUserId);
       else if (script_ == PeerScript::kWrongId)
-        added->Authenticate("{00000000-0000-0000-0000-000000000007}");
+        added->Authenticate(kOtherUserIdText);
     }
   }
 

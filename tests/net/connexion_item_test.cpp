@@ -22,7 +22,7 @@ using testing::FakeNetwork;
 using testing::PeerScript;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view kServerText = "{00000000-0000-0000-0000-000000000002}";
+constexpr std::string_view kServerText = protocol::kServerUserId;
 
 struct ProgressRecorder : ReceiveProgressSink {
   void SetReceiveProgress(std::int64_t position, std::int64_t size) override {

@@ -26,7 +26,7 @@ using testing::FakeNetwork;
 using testing::PeerScript;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view kOtherUserText = "{00000000-0000-0000-0000-000000000007}";
+constexpr std::string_view kOtherUserText = testing::kOtherUserIdText;
 
 class ListTest : public testing::NetTest {
  protected:

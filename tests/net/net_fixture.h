@@ -27,6 +27,9 @@
 namespace quorvane::testing {
 
 // What the far side of an address does when the client connects.
+// A user other than the server, as a peer may name itself.
+inline constexpr std::string_view kOtherUserIdText = "{00000000-0000-0000-0000-000000000007}";
+
 enum class PeerScript {
   kRefuse,   // the connect fails as refused
   kServer,   // accepts and names itself the server user at once
@@ -64,10 +67,8 @@ class FakeNetwork {
         throw ESocketOpenError(WinSockErrorText(ECONNREFUSED, "connect"), SocketFailure::kRefused);
       auto [near, far] = MakePipePair(capacity_);
       auto peer = std::make_unique<TestPeer>(std::move(far));
-      if (script == PeerScript::kServer)
-        peer->Authenticate("{00000000-0000-0000-0000-000000000002}");
-      if (script == PeerScript::kWrongId)
-        peer->Authenticate("{00000000-0000-0000-0000-000000000007}");
+      if (script == PeerScript::kServer) peer->Authenticate(protocol::kServerUserId);
+      if (script == PeerScript::kWrongId) peer->Authenticate(kOtherUserIdText);
       std::lock_guard lock(mutex_);
       peers_.push_back(std::move(peer));
       peer_addresses_.push_back(target.address);
