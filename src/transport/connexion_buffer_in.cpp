@@ -180,10 +180,13 @@ void TZelConnexionBufferIn::Dispatch(TxTrame* frame, MemoryCharge charge) {
   stream.resize(frame->ReadBytes(stream.data(), stream.size()));
   if (frame->Compression() == kCompressed) {
     // The output may take what the charge holds for it (the recorded length) and
-    // whatever else the budget has left; a longer stream is refused.
+    // whatever else the budget has left. A block whose length is missing or wrong
+    // still decompresses, but only up to kUnrecordedOutputLimit beyond its claim,
+    // so a peer that lies about the length costs a bounded amount of decoding.
+    const std::int64_t recorded =
+        std::max<std::int64_t>(charge.Bytes() - static_cast<std::int64_t>(stream.size()), 0);
     const std::int64_t room =
-        std::max<std::int64_t>(charge.Bytes() - static_cast<std::int64_t>(stream.size()), 0) +
-        memory_->Available();
+        std::min(recorded + memory_->Available(), std::max(recorded, kUnrecordedOutputLimit));
     std::string decoded = DecompressBlock(stream.data(), stream.size(), room);
     stream.swap(decoded);
   }

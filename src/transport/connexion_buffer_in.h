@@ -18,6 +18,10 @@
 namespace quorvane {
 
 inline constexpr std::uint32_t kAuthenticationWaitMs = 10'000;
+// A received block decompresses to at most its recorded length, or to this when
+// the recorded length is smaller (missing or wrong): a lying peer costs at most
+// this much decoding, not the whole memory budget.
+inline constexpr std::int64_t kUnrecordedOutputLimit = std::int64_t{64} << 20;
 
 class TZelConnexionBufferIn : public TZelConnexionBuffer, private FrameSink {
  public:

@@ -82,6 +82,20 @@ TEST_F(MemoryTest, BombFramesAreRefusedWithinTheBudget) {
   }
 }
 
+// With the default 1 GiB budget, a block that records 1,000 bytes but holds
+// 96 MiB is refused once it passes 64 MiB, after measuring only, while a block
+// with no length (0) and an ordinary size still arrives.
+TEST_F(MemoryTest, ALyingLengthCostsAtMostTheUnrecordedLimit) {
+  const std::string liar = bombs::CompressedFrame(bombs::FileBomb(96 * kMiB, 1000));
+  const std::string unrecorded = bombs::CompressedFrame(bombs::FileBomb(100'000, 0));
+  const std::size_t peak = PeakOf([&] { Deliver(*in_, liar + unrecorded); });
+  EXPECT_LE(peak, kDecoderState + 2 * kMiB);
+  auto object = stack_.Pop();
+  ASSERT_NE(object, nullptr);
+  EXPECT_EQ(dynamic_cast<TSOFile&>(*object).xData.size(), 100'000u);
+  EXPECT_EQ(stack_.Pop(), nullptr);
+}
+
 // The reader's budget: 4,000,000 empty strings in 8 MB of stream are refused
 // before they take more than about the stream's size again.
 TEST_F(MemoryTest, EmptyStringBombIsRefusedWithBoundedMemory) {

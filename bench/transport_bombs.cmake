@@ -1,0 +1,1 @@
+quorvane_bench(transport_bombs_bench SOURCES transport_bombs_bench.cpp DEPENDS quorvane::transport)
