@@ -95,6 +95,26 @@ TEST_F(ZelObjectTest, LinksFollowTheTreeAndSurviveEitherDestructionOrder) {
   parent.reset();
 }
 
+// The incoming-stack link is the model's own interface: any implementation
+// travels down the tree, and objects hand others to it without knowing the
+// transport's stack class.
+TEST_F(ZelObjectTest, IncomingStackLinkIsAModelInterface) {
+  struct Sink : IncomingObjectSink {
+    void Push(std::unique_ptr<TZelObject> object) override { names.push_back(object->Name()); }
+    std::vector<std::string> names;
+  } sink;
+  TZelObject root;
+  TZelObject child(&root);
+  root.SetStackManager(&sink);
+  EXPECT_EQ(child.StackManager(), &sink);
+  auto posted = std::make_unique<TZelObject>();
+  posted->SetName("Posted");
+  child.StackManager()->Push(std::move(posted));
+  EXPECT_EQ(sink.names, std::vector<std::string>{"Posted"});
+  root.SetStackManager(nullptr);
+  EXPECT_EQ(child.StackManager(), nullptr);
+}
+
 TEST_F(ZelObjectTest, PersistenceFollowsThePersistentFlag) {
   test::RecordingStore store;
   TZelObject object;
