@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -148,13 +149,15 @@ Run Download(const Path& path, const std::string& file, int count, TZelObject& r
       std::exit(1);
     }
     item.Run();
+    // Pops as the exchange does, but waking on the stack's event instead of a
+    // 100 ms poll: the flag is reset before the pops, so no push is missed.
     while (run.objects < static_cast<std::size_t>(count)) {
-      if (auto object = stack.Pop()) {
+      stack.Flag().Reset();
+      while (auto object = stack.Pop())
         ++run.objects;
-        continue;
-      }
+      if (run.objects >= static_cast<std::size_t>(count)) break;
       if (!item.IsActive() && !stack.HasObjects()) break;
-      std::this_thread::yield();
+      stack.Flag().Wait(100);
     }
     run.seconds = Seconds(Clock::now() - start);
     item.Stop();
@@ -251,14 +254,30 @@ int main(int argc, char** argv) {
 
   quorvane::testing::DantedRelay relay;
   const Path paths[] = {{"direct", nullptr}, {"danted", &relay}};
+  // The machine is shared: each figure is the best of three runs, the peak the highest.
+  constexpr int kRounds = 3;
   for (const Path& path : paths) {
-    const double copy = ReferenceCopy(path, file);
-    const Run down = Download(path, file, count, root, stack);
-    const Run up = Upload(path, objects, count, root);
+    double copy = 1e9;
+    Run down{1e9, 0, 0};
+    Run up{1e9, 0, 0};
+    for (int round = 0; round < kRounds; ++round) {
+      copy = std::min(copy, ReferenceCopy(path, file));
+      const Run d = Download(path, file, count, root, stack);
+      const Run u = Upload(path, objects, count, root);
+      if (d.objects != static_cast<std::size_t>(count)) {
+        std::fprintf(stderr, "download: %zu of %d objects\n", d.objects, count);
+        return 1;
+      }
+      down.seconds = std::min(down.seconds, d.seconds);
+      down.objects = d.objects;
+      down.peak = std::max(down.peak, d.peak);
+      up.seconds = std::min(up.seconds, u.seconds);
+      up.peak = std::max(up.peak, u.peak);
+    }
     std::printf(
-        "%-7s socat copy %7.1f MB/s | download %7.1f MB/s (%.2fx, %zu objects, peak heap "
-        "+%.1f MB) | upload %7.1f MB/s (%.2fx, peak heap +%.1f MB)\n",
-        path.name, mb / copy, mb / down.seconds, copy / down.seconds, down.objects,
+        "%-7s socat copy %7.1f MB/s | download %7.1f MB/s (%.2fx, peak heap +%.1f MB) | "
+        "upload %7.1f MB/s (%.2fx, peak heap +%.1f MB)\n",
+        path.name, mb / copy, mb / down.seconds, copy / down.seconds,
         static_cast<double>(down.peak) / 1e6, mb / up.seconds, copy / up.seconds,
         static_cast<double>(up.peak) / 1e6);
   }
