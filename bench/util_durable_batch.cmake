@@ -1,0 +1,1 @@
+quorvane_bench(util_durable_batch_bench SOURCES util_durable_batch_bench.cpp DEPENDS quorvane::util)
