@@ -365,17 +365,28 @@ void TZelConnexionByMeItem::Announce() {
 bool TZelConnexionByMeItem::IsAcknowledged() {
   if (transport_ == kTransportUdp) return true;
   if (!receive_thread_ || receive_thread_->In() == nullptr) return false;
-  const bool acknowledged =
-      receive_thread_->In()->IsAuthenticatedAs(target_id_, timings_.acknowledge_timeout_ms);
+  // Waits in short slices so that a peer that hangs up without a word is given up
+  // at once rather than after the whole time-out.
+  TZelConnexionBufferIn& in = *receive_thread_->In();
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timings_.acknowledge_timeout_ms);
+  while (!in.IsAuthenticated() && !receive_thread_->Ended()) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) break;
+    in.WaitForAuthentication(static_cast<std::uint32_t>(std::min<std::int64_t>(left, 50)));
+  }
+  const bool acknowledged = in.IsAuthenticatedAs(target_id_, 0);
   if (!acknowledged) {
-    const bool named = receive_thread_->In()->IsAuthenticated();
-    DiagnosticLog(
-        "net",
-        "connection " + std::to_string(number_) + " to " + Where() + ": " +
-            (named ? "peer named " + GuidToString(receive_thread_->In()->PeerId()) + ", not " +
-                         GuidToString(target_id_)
-                   : "no \"" + std::string(protocol::kAuthentication) + "\" within " +
-                         std::to_string(timings_.acknowledge_timeout_ms) + " ms (server silent)"));
+    std::string why;
+    if (in.IsAuthenticated())
+      why = "peer named " + GuidToString(in.PeerId()) + ", not " + GuidToString(target_id_);
+    else if (receive_thread_->Ended())
+      why = "closed before its \"" + std::string(protocol::kAuthentication) + "\" (" + EndReason() +
+            ")";
+    else
+      why = "no \"" + std::string(protocol::kAuthentication) + "\" within " +
+            std::to_string(timings_.acknowledge_timeout_ms) + " ms (server silent)";
+    DiagnosticLog("net", "connection " + std::to_string(number_) + " to " + Where() + ": " + why);
   }
   return acknowledged;
 }

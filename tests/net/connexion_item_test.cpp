@@ -138,6 +138,21 @@ TEST_F(ItemTest, AcknowledgementNeedsTheTargetsOwnIdentifierInTime) {
   EXPECT_FALSE(silent->IsAcknowledged());
 }
 
+TEST_F(ItemTest, APeerThatHangsUpUnacknowledgedIsGivenUpWithoutTheWholeWait) {
+  network_.Script("127.0.0.2", PeerScript::kSilent);
+  auto item = MakeItem("127.0.0.2");
+  ConnexionTimings timings = item->Timings();
+  timings.acknowledge_timeout_ms = 600'000;  // only the hang-up can end the wait in time
+  item->SetTimings(timings);
+  ASSERT_TRUE(item->Start());
+  item->Run();
+  network_.Peer(0).Close();
+  const auto before = Clock::now();
+  EXPECT_FALSE(item->IsAcknowledged());
+  EXPECT_LT(Clock::now() - before, std::chrono::seconds(60));
+  EXPECT_EQ(item->EndReason(), "closed by peer");
+}
+
 TEST_F(ItemTest, AnnounceSendsTheAuthenticationAnswer) {
   network_.Script("127.0.0.2", PeerScript::kServer);
   auto item = MakeItem("127.0.0.2");
