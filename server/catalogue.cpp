@@ -63,7 +63,7 @@ PackageCatalogue::PackageCatalogue(fs::path root, std::optional<fs::path> update
 
 bool PackageCatalogue::Contains(const fs::path& path) const {
   std::error_code error;
-  const fs::path real = fs::canonical(path, error);
+  const fs::path real = fs::weakly_canonical(path, error);
   return !error && IsWithin(real, root_);
 }
 

@@ -50,7 +50,8 @@ class PackageCatalogue {
 
   const std::filesystem::path& Root() const { return root_; }
 
-  // True when `path`, with every link resolved, lies inside the package folder.
+  // True when `path`, with every link resolved, lies inside the package folder
+  // (a path that does not exist yet is judged by the part that does).
   bool Contains(const std::filesystem::path& path) const;
 
  private:

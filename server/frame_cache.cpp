@@ -16,6 +16,7 @@ namespace quorvane::server {
 namespace fs = std::filesystem;
 
 struct FrameCache::Entry {
+  std::string path;
   bool ready = false;
   std::vector<PreparedCallback> waiters;
   std::shared_ptr<const std::string> memory;
@@ -133,9 +134,10 @@ void FrameCache::Acquire(const PackageFile& file, PreparedCallback done) {
         if (auto old = current_key_.find(file.native.string()); old != current_key_.end()) {
           const std::string stale = old->second;
           if (auto e = entries_.find(stale); e != entries_.end() && e->second->ready)
-            ForgetLocked(stale);
+            ForgetLocked(stale);  // one being prepared is forgotten when it is done
         }
         auto entry = std::make_unique<Entry>();
+        entry->path = file.native.string();
         entry->waiters.push_back(std::move(done));
         entries_.emplace(key, std::move(entry));
         current_key_[file.native.string()] = key;
@@ -265,7 +267,12 @@ void FrameCache::Finish(const std::string& key, std::shared_ptr<const std::strin
       entry.recent = recent_.begin();
       entry.in_recent = true;
       stats_.memory_bytes += static_cast<std::size_t>(entry.size);
-      EvictLocked();
+      // The file changed while it was being prepared: serve the waiters, keep nothing.
+      if (auto current = current_key_.find(entry.path);
+          current == current_key_.end() || current->second != key)
+        ForgetLocked(key);
+      else
+        EvictLocked();
     }
     stats_.entries = entries_.size();
   }

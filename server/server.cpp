@@ -161,6 +161,9 @@ bool Server::Start(std::string* error) {
   if (d.catalogue.Scan(&scan_error).empty() && !scan_error.empty()) return fail(scan_error);
   if (d.options.listen.empty()) return fail("no --listen address given");
   if (d.options.state.empty()) d.options.state = DefaultStateFolder();
+  // Stored frames inside the package would be served as package files.
+  if (d.catalogue.Contains(d.options.state))
+    return fail("the state folder " + d.options.state.string() + " lies inside the package folder");
   std::error_code ec;
   fs::create_directories(d.options.state, ec);
   fs::permissions(d.options.state, fs::perms::owner_all, fs::perm_options::replace, ec);
@@ -192,6 +195,8 @@ bool Server::Start(std::string* error) {
           ? AnswerFrames(protocol::kInstallEnd, {})
           : AnswerFrames(protocol::kInstallEndMessage, {d.options.fin_message}));
   d.context.on_closed = [&d](std::uint64_t id) { d.Closed(id); };
+  d.context.incoming_limit = std::max<std::int64_t>(
+      std::int64_t{256} << 20, 2 * static_cast<std::int64_t>(d.options.max_frame));
 
   for (const std::string& text : d.options.listen) {
     const std::optional<ListenAddress> address = ParseListenAddress(text);

@@ -25,6 +25,7 @@ constexpr std::size_t kChunkSize = 256 * 1024;
 constexpr std::size_t kPrefetch = 2;  // files prepared ahead of the one being sent
 constexpr int kMaxUnreadable = 8;     // unreadable objects tolerated per connection
 constexpr std::size_t kMaxFramesPerDelivery = 4096;
+constexpr int kMaxObjects = 256;  // an installer sends four
 
 std::string FirstLine(const std::string& text) {
   const std::size_t end = text.find_first_of("\r\n");
@@ -52,6 +53,18 @@ Session::Session(asio::ip::tcp::socket socket, SessionContext& context, std::uin
 Session::~Session() {
   for (Outgoing& out : queue_)
     if (out.fd >= 0) ::close(out.fd);
+  ReleaseIncoming();
+}
+
+void Session::ReleaseIncoming() {
+  Release(incoming_reserved_);
+}
+
+void Session::Release(std::int64_t bytes) {
+  bytes = std::min(bytes, incoming_reserved_);
+  if (bytes <= 0) return;
+  context_.incoming_bytes -= bytes;
+  incoming_reserved_ -= bytes;
 }
 
 void Session::Log(const std::string& text) {
@@ -85,6 +98,7 @@ void Session::CloseOnStrand(const std::string& why) {
     if (out.fd >= 0) ::close(out.fd);
   queue_.clear();
   prepared_.clear();
+  ReleaseIncoming();
   Log("closed: " + why + "; sent " + std::to_string(files_sent_) + " files, " +
       std::to_string(bytes_sent_) + " bytes");
   if (context_.on_closed) context_.on_closed(id_);
@@ -100,8 +114,8 @@ void Session::ArmIdleTimer() {
   idle_timer_.expires_at(last_activity_ + limit);
   idle_timer_.async_wait([self = shared_from_this(), limit](const asio::error_code& error) {
     if (error || self->closed_) return;
-    const bool waiting_on_us =
-        self->installing_ && !self->finished_ && self->queue_.empty() && !self->writing_;
+    const bool waiting_on_us = self->pool_jobs_ > 0 || (self->installing_ && !self->finished_ &&
+                                                        self->queue_.empty() && !self->writing_);
     if (waiting_on_us || std::chrono::steady_clock::now() < self->last_activity_ + limit) {
       if (waiting_on_us) self->Touch();
       self->ArmIdleTimer();
@@ -151,6 +165,14 @@ bool Session::BeginFrame(std::int64_t expected) {
                std::to_string(context_.options->max_frame);
     return false;
   }
+  if (context_.incoming_bytes.fetch_add(expected) + expected > context_.incoming_limit) {
+    context_.incoming_bytes -= expected;
+    failure_ = "the server is receiving too much at once (" + std::to_string(expected) +
+               " more bytes announced)";
+    return false;
+  }
+  incoming_reserved_ += expected;
+  frame_expected_ = expected;
   payload_.clear();
   payload_.reserve(static_cast<std::size_t>(std::min<std::int64_t>(expected, 1 << 20)));
   return true;
@@ -162,12 +184,15 @@ bool Session::WritePayload(const std::uint8_t* bytes, std::size_t n) {
 }
 
 void Session::EndFrame(const FrameTrailerFields& trailer, bool failed) {
-  if (failed) return;
+  if (failed) {
+    Release(frame_expected_);
+    return;
+  }
   if (received_.size() >= kMaxFramesPerDelivery) {
     failure_ = "too many frames at once";
     return;
   }
-  received_.push_back({std::move(payload_), trailer});
+  received_.push_back({std::move(payload_), trailer, frame_expected_});
   payload_.clear();
 }
 
@@ -183,8 +208,12 @@ void Session::Decode(std::vector<Received> frames) {
     std::string fatal;
   };
   const std::size_t max_object = context_.options->max_object;
-  asio::post(*context_.pool, [self = shared_from_this(), frames = std::move(frames),
-                              max_object]() mutable {
+  std::int64_t reserved = 0;
+  for (const Received& frame : frames)
+    reserved += frame.reserved;
+  ++pool_jobs_;
+  asio::post(*context_.pool, [self = shared_from_this(), frames = std::move(frames), max_object,
+                              reserved]() mutable {
     auto result = std::make_shared<Result>();
     for (Received& frame : frames) {
       const char kind = frame.trailer.kind;
@@ -217,15 +246,20 @@ void Session::Decode(std::vector<Received> frames) {
       }
       result->objects.push_back(std::move(object));
     }
-    asio::post(self->strand_, [self, result] {
+    asio::post(self->strand_, [self, result, reserved] {
+      --self->pool_jobs_;
       if (self->closed_) return;
+      self->Release(reserved);  // decoded: no longer counted as being received
       for (const std::string& note : result->notes)
         self->Log(note);
       for (auto& object : result->objects)
         self->Handle(std::move(object));
       self->unreadable_ += result->unreadable;
+      self->objects_ += static_cast<int>(result->objects.size());
       if (!result->fatal.empty()) {
         self->CloseOnStrand(result->fatal);
+      } else if (self->objects_ > kMaxObjects) {
+        self->CloseOnStrand("too many objects (" + std::to_string(self->objects_) + ")");
       } else if (self->unreadable_ > kMaxUnreadable) {
         self->CloseOnStrand("too many unreadable objects");
       } else {
@@ -284,12 +318,14 @@ void Session::StartInstall(std::unique_ptr<TSOFilesList> request, std::string wo
   const std::size_t inventory_lines = request->xFileNames->Count();
   Log("asked " + word + " with an inventory of " + std::to_string(inventory_lines) + " files");
   std::shared_ptr<TSOFilesList> shared(std::move(request));
+  ++pool_jobs_;
   asio::post(*context_.pool, [self = shared_from_this(), shared] {
     std::string error;
     std::vector<PackageFile> package = self->context_.catalogue->Scan(&error);
     auto plan = std::make_shared<InstallPlan>();
     if (error.empty()) *plan = PlanInstallation(package, Inventory::FromFilesList(*shared));
     asio::post(self->strand_, [self, plan, error] {
+      --self->pool_jobs_;
       if (self->closed_) return;
       if (!error.empty()) {
         self->CloseOnStrand("package unavailable: " + error);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <asio.hpp>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -40,6 +41,10 @@ struct SessionContext {
   std::shared_ptr<const std::string> greeting;  // the server user's "Atfctn"
   std::shared_ptr<const std::string> phase2, phase3, end;
   std::function<void(std::uint64_t id)> on_closed;  // frees the connection's slot
+  // Payload bytes being received or decoded by all connections together, and
+  // their ceiling: a frame that would pass it closes its connection.
+  std::atomic<std::int64_t> incoming_bytes{0};
+  std::int64_t incoming_limit = std::int64_t{256} << 20;
 };
 
 class Session : public std::enable_shared_from_this<Session>, private FrameSink {
@@ -61,6 +66,7 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
   struct Received {
     std::string payload;
     FrameTrailerFields trailer;
+    std::int64_t reserved = 0;  // its share of the receiving ceiling
   };
   struct Step {
     std::shared_ptr<const std::string> frames;  // a control answer, or
@@ -88,6 +94,8 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
   void ArmIdleTimer();
   void CloseOnStrand(const std::string& why);
   void Log(const std::string& text);
+  void ReleaseIncoming();
+  void Release(std::int64_t bytes);
 
   SessionContext& context_;
   const std::uint64_t id_;
@@ -104,6 +112,10 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
   std::vector<Received> received_;
   std::string failure_;
   int unreadable_ = 0;
+  int objects_ = 0;                     // objects received on this connection
+  int pool_jobs_ = 0;                   // decodes and scans running for it
+  std::int64_t incoming_reserved_ = 0;  // its share of incoming_bytes
+  std::int64_t frame_expected_ = 0;     // the frame being received
   std::string who_;
 
   std::deque<Outgoing> queue_;

@@ -90,12 +90,24 @@ TEST(ServerStartTest, AnAddressThatCannotBeBoundOrAMissingPackageStopsTheStart) 
   EXPECT_NE(error.find("missing"), std::string::npos);
 
   options.package = temp.path();
+  options.state = temp.path() / "state";
+  {
+    // Its stored frames would be served as package files.
+    Server inside(options, log);
+    EXPECT_FALSE(inside.Start(&error));
+    EXPECT_NE(error.find("inside the package"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(options.state));
+  }
+  options.state = temp.path().string() + "-state";
   Server first(options, log);
   ASSERT_TRUE(first.Start(&error)) << error;
   options.listen = {"127.0.0.1:" + std::to_string(first.LocalPorts()[0])};
   Server second(options, log);
   EXPECT_FALSE(second.Start(&error));
   EXPECT_NE(error.find("cannot listen"), std::string::npos);
+  first.Stop();
+  first.Wait();
+  fs::remove_all(temp.path().string() + "-state");
 }
 
 }  // namespace

@@ -17,10 +17,13 @@
 #include <thread>
 
 #include "install_client.h"
+#include "objects/answers.h"
+#include "objects/register_classes.h"
 #include "server_fixture.h"
 #include "transport/bzip_block.h"
 #include "transport/frame_format.h"
 #include "util/text.h"
+#include "wire.h"
 
 extern char** environ;
 
@@ -219,6 +222,27 @@ TEST(HostileClientsTest, EachIsClosedAndLoggedWhileAnInstallerKeepsBeingServed) 
 
   EXPECT_EQ(server.Terminate(), 0);
   EXPECT_NE(server.Log().find("stopped"), std::string::npos);
+}
+
+TEST(HostileClientsTest, AFloodOfSmallObjectsIsCutAndLogged) {
+  RegisterClasses();
+  quorvane::testing::TempFolder temp("quorvane-server-flood");
+  WriteFile(temp.path() / "package" / "a.txt", "a");
+  ServerChild server(temp.path() / "package", temp.path(), {});
+  ASSERT_NE(server.port(), 0);
+  std::string flood;
+  for (int i = 0; i < 400; ++i) {
+    TZelSObjectAnswer answer;
+    answer.ZelWhat = "spam" + std::to_string(i);
+    flood += ObjectFrames(answer, 0);
+  }
+  EXPECT_TRUE(ClosedByServerAfter(server.port(), flood, 10s));
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (server.Log().find("too many objects") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(50ms);
+  EXPECT_NE(server.Log().find("too many objects"), std::string::npos);
+  EXPECT_EQ(server.Terminate(), 0);
 }
 
 TEST(HostileClientsTest, ConnectionLimitsPerAddressAndInTotal) {
