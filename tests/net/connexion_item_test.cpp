@@ -13,7 +13,6 @@
 #include "objects/answers.h"
 #include "objects/files.h"
 #include "transport/frame_format.h"
-#include "util/codec.h"
 
 namespace quorvane {
 namespace {
@@ -297,24 +296,6 @@ TEST_F(ItemTest, StopDuringABlockedReadWakesAndJoinsBothThreads) {
   EXPECT_TRUE(item->Close());
   EXPECT_EQ(item->Socket(), nullptr);
   EXPECT_TRUE(network_.Peer(0).WaitClosed());
-}
-
-TEST_F(ItemTest, MatchesComparesAllFourKeys) {
-  auto item = MakeItem("127.0.0.2");
-  const Guid server = GuidFromString(kServerText);
-  EXPECT_TRUE(item->Matches(server, kTransportTcp, false, 'N'));
-  EXPECT_FALSE(item->Matches(Guid{}, kTransportTcp, false, 'N'));
-  EXPECT_FALSE(item->Matches(server, kTransportUdp, false, 'N'));
-  EXPECT_FALSE(item->Matches(server, kTransportTcp, true, 'N'));
-  EXPECT_FALSE(item->Matches(server, kTransportTcp, false, 'W'));
-}
-
-TEST(DataKindNames, FrenchAndEnglish) {
-  using literals::operator""_w;
-  EXPECT_EQ(DataKindName('N', false, false), "données objets légers"_w);
-  EXPECT_EQ(DataKindName('N', true, true), "objects data fat");
-  EXPECT_EQ(DataKindName('W', false, true), "images data");
-  EXPECT_EQ(DataKindName('Q', false, false), "type inconnu");
 }
 
 }  // namespace
