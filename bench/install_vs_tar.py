@@ -1,0 +1,184 @@
+#!/usr/bin/env python3
+"""End-to-end installation throughput, in one run on this machine.
+
+A package of about 200 MB of mixed files (text-like files that compress well,
+and already-compressed ones) is installed into a fresh program folder by the
+real quorvane-setup, through a danted SOCKS 4 relay, from quorvane-server on
+127.0.0.1-3. The reference is the same files as a .tar.bz2 served by
+python3 -m http.server, fetched with curl and piped into tar -xj. Both write
+to the same file system. The server's compressed frames are prepared by a
+warm-up installation first, as the archive is prepared before its timing.
+
+Prints both times, the ratio (installer / tar pipeline; goal <= 1.0), and the
+installer's peak resident memory against the largest file (goal <= 2.5x).
+
+    bench/install_vs_tar.py [--build build/default] [--megabytes 200]
+"""
+import argparse
+import os
+import random
+import resource
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_port(ip, port, limit=15.0):
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        try:
+            socket.create_connection((ip, port), 0.5).close()
+            return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError(f"nothing answers on {ip}:{port}")
+
+
+def make_package(root, megabytes):
+    """Half text-like files of 1 KiB to 2 MiB, half random (already compressed)
+    files of up to 40 MiB; returns (file count, total bytes, largest file)."""
+    rng = random.Random(11)
+    words = [b"quorvane", b"installer", b"relay", b"frame", b"object", b"package",
+             b"update", b"server", b"customer", b"partner", b"\n"]
+    budget = megabytes * 1024 * 1024
+    text_budget, total, count, largest = budget // 2, 0, 0, 0
+    folder_names = ["DB", "DB/tables", "Program", "Program/plugins", "Help/en", "Help/fr", "Media"]
+    for name in folder_names:
+        os.makedirs(os.path.join(root, name), exist_ok=True)
+    block = b" ".join(rng.choice(words) for _ in range(400000))
+    while total < text_budget:
+        size = min(int(rng.lognormvariate(9.5, 1.6)) + 1024, 2 * 1024 * 1024)
+        start = rng.randrange(0, len(block) - size)
+        folder = rng.choice(folder_names[:6])
+        with open(os.path.join(root, folder, f"t{count:05}.txt"), "wb") as f:
+            f.write(block[start:start + size])
+        total, count, largest = total + size, count + 1, max(largest, size)
+    sizes = [40, 32, 24, 16, 8, 4, 2, 1]
+    i = 0
+    while total < budget:
+        size = min(sizes[i % len(sizes)] * 1024 * 1024, budget - total)
+        with open(os.path.join(root, "Media", f"m{i:03}.bin"), "wb") as f:
+            f.write(os.urandom(size))
+        total, count, largest, i = total + size, count + 1, max(largest, size), i + 1
+    with open(os.path.join(root, "QuorvaneCustomer.exe"), "w") as f:
+        f.write("#!/bin/sh\nexit 0\n")
+    os.chmod(os.path.join(root, "QuorvaneCustomer.exe"), 0o755)
+    return count + 1, total, largest
+
+
+def start(args, log, **kwargs):
+    return subprocess.Popen(args, stdout=log, stderr=subprocess.STDOUT, **kwargs)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build/default")
+    parser.add_argument("--megabytes", type=int, default=200)
+    parser.add_argument("--keep", action="store_true", help="keep the work folder")
+    options = parser.parse_args()
+    setup = os.path.abspath(os.path.join(options.build, "src/app/quorvane-setup"))
+    server = os.path.abspath(os.path.join(options.build, "server/quorvane-server"))
+    for program in (setup, server):
+        if not os.access(program, os.X_OK):
+            sys.exit(f"{program} is missing: build quorvane-setup and quorvane-server first")
+
+    work = tempfile.mkdtemp(prefix="quorvane-bench-", dir=os.environ.get("TMPDIR", "/var/tmp"))
+    processes = []
+    log = open(os.path.join(work, "services.log"), "wb")
+    try:
+        package = os.path.join(work, "package")
+        count, total, largest = make_package(package, options.megabytes)
+        print(f"package: {count} files, {total / 1e6:.1f} MB, largest {largest / 1e6:.1f} MB")
+
+        relay_port = free_port()
+        with open(os.path.join(work, "danted.conf"), "w") as f:
+            f.write(f"logoutput: {work}/danted.log\ninternal: 127.0.0.1 port = {relay_port}\n"
+                    "external: 127.0.0.1\nclientmethod: none\nsocksmethod: none\n"
+                    "user.privileged: root\nuser.unprivileged: root\n"
+                    "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 log: error }\n"
+                    "socks pass {\n  from: 127.0.0.0/8 to: 127.0.0.0/8\n  command: connect\n"
+                    "  log: error\n}\n"
+                    "socks block { from: 0.0.0.0/0 to: 0.0.0.0/0 log: connect error }\n")
+        processes.append(start(["/usr/sbin/danted", "-f", f"{work}/danted.conf",
+                                "-p", f"{work}/danted.pid", "-N", "1"], log))
+        wait_port("127.0.0.1", relay_port)
+
+        server_port = free_port()
+        args = [server, "--package", package, "--state", f"{work}/state", "--log", f"{work}/server.log"]
+        for ip in ("127.0.0.1", "127.0.0.2", "127.0.0.3"):
+            args += ["--listen", f"{ip}:{server_port}"]
+        processes.append(start(args, log))
+        for ip in ("127.0.0.1", "127.0.0.2", "127.0.0.3"):
+            wait_port(ip, server_port)
+
+        def install(name):
+            folder = os.path.join(work, name)
+            os.makedirs(folder)
+            shutil.copy2(setup, folder)
+            with open(os.path.join(folder, "site.toml"), "w") as f:
+                f.write('relay_lan_prefix = "127.0.0."\n')
+            settings = os.path.join(folder, "settings.toml")
+            with open(settings, "w") as f:
+                f.write(f"[Server]\nPORTINST = {server_port}\nPROXYPORT = {relay_port}\n"
+                        'PROXYIP = "127.0.0.1"\n[Language]\nID = 9\n')
+            env = dict(os.environ, QUORVANE_SETTINGS=settings, QUORVANE_UI="console")
+            env.pop("DISPLAY", None)
+            began = time.monotonic()
+            process = subprocess.Popen([os.path.join(folder, "quorvane-setup"), "nofs"], env=env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            _, status, usage = os.wait4(process.pid, 0)
+            elapsed = time.monotonic() - began
+            setup_log = open(os.path.join(folder, "db", "setup.log"), errors="replace").read()
+            if "installation finished" not in setup_log:
+                sys.exit(f"installation into {folder} did not finish; see its db/setup.log")
+            return elapsed, usage.ru_maxrss * 1024
+
+        warm, _ = install("warm-up")
+        print(f"warm-up installation (the server prepares its frames): {warm:.2f} s")
+        installer_time, peak = install("program")
+
+        archive_folder = os.path.join(work, "www")
+        os.makedirs(archive_folder)
+        subprocess.run(["tar", "-cjf", os.path.join(archive_folder, "package.tar.bz2"), "-C", package, "."],
+                       check=True)
+        http_port = free_port()
+        processes.append(start([sys.executable, "-m", "http.server", str(http_port), "--bind",
+                                "127.0.0.1", "--directory", archive_folder], log))
+        wait_port("127.0.0.1", http_port)
+        target = os.path.join(work, "tar-target")
+        os.makedirs(target)
+        began = time.monotonic()
+        subprocess.run(f"curl -sS http://127.0.0.1:{http_port}/package.tar.bz2 | tar -xjf - -C {target}",
+                       shell=True, check=True)
+        tar_time = time.monotonic() - began
+
+        print(f"quorvane-setup (fresh folder, through danted): {installer_time:.2f} s")
+        print(f"curl | tar -xj of the same files as .tar.bz2:  {tar_time:.2f} s")
+        print(f"ratio installer / tar pipeline: {installer_time / tar_time:.2f} (goal <= 1.0)")
+        print(f"installer peak memory: {peak / 1e6:.1f} MB = {peak / largest:.2f} x the largest file"
+              f" (goal <= 2.5)")
+    finally:
+        for process in processes:
+            process.terminate()
+        for process in processes:
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+        if options.keep:
+            print(f"work folder kept: {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
