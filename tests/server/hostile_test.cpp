@@ -3,7 +3,9 @@
 // opened and dropped, while a well-behaved installer installs again and again.
 // The server must close each offender, log it, keep its memory bounded, keep
 // serving, and stop cleanly on SIGTERM.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -117,6 +119,24 @@ bool ClosedByServerAfter(std::uint16_t port, const std::string& bytes, std::chro
   }
   ::close(fd);
   return closed;
+}
+
+// A connection whose own end is bound to `source` (any 127.x address is ours).
+int ConnectFrom(const std::string& source, std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  ::inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = htons(port);
+  ::inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 std::string Frame(const std::string& payload, char compression) {
@@ -257,6 +277,20 @@ TEST(HostileClientsTest, ConnectionLimitsPerAddressAndInTotal) {
   // The fourth from the same address is closed at once.
   EXPECT_TRUE(ClosedByServerAfter(server.port(), "", 5s));
   EXPECT_NE(server.Log().find("too many connections from 127.0.0.1 (3)"), std::string::npos);
+  // Two more from other addresses fill the total; a sixth is closed at once.
+  held.push_back(ConnectFrom("127.0.0.2", server.port()));
+  held.push_back(ConnectFrom("127.0.0.3", server.port()));
+  const int sixth = ConnectFrom("127.0.0.4", server.port());
+  ASSERT_GE(sixth, 0);
+  char byte;
+  pollfd p{sixth, POLLIN, 0};
+  bool closed = false;
+  for (int i = 0; i < 100 && !closed; ++i)
+    if (::poll(&p, 1, 100) > 0) closed = ::recv(sixth, &byte, 1, 0) <= 0;
+  ::close(sixth);
+  EXPECT_TRUE(closed);
+  EXPECT_NE(server.Log().find("refused: too many connections (5)"), std::string::npos)
+      << server.Log();
   for (int fd : held)
     ::close(fd);
   // Once they are gone, an installation goes through again.

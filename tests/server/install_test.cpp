@@ -4,10 +4,19 @@
 
 #include <algorithm>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
 #include "install_client.h"
+#include "objects/answers.h"
+#include "objects/files.h"
 #include "objects/protocol.h"
 #include "server_fixture.h"
 #include "util/text.h"
+#include "wire.h"
 
 namespace quorvane::server::testing {
 namespace {
@@ -171,6 +180,44 @@ TEST_F(InstallTest, ServesFromTheStateFolderBeyondTheMemoryLimit) {
     stored += entry.path().extension() == ".frm";
   EXPECT_EQ(stored, 10);
   EXPECT_EQ(server.server().CacheStats().hits, 10u);
+}
+
+TEST_F(InstallTest, StoppingClosesAnInstallationInProgressAtOnce) {
+  WriteFile(package_ / "Big.bin", NoiseBytes(64 << 20, 5));
+  ServerProcess server(Options(), temp_.path() / "server.log");
+  // An installer that asks and then reads nothing: the server's writes stall.
+  const int fd = ConnectTo("127.0.0.1", server.port(), 5000);
+  ASSERT_GE(fd, 0);
+  TZelSObjectAnswer hello;
+  hello.ZelWhat = protocol::kAuthentication;
+  const std::string request =
+      ObjectFrames(hello, 0) + ObjectFrames(*BuildInstallRequest(target_, false), 0);
+  ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(request.size()));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (ReadFile(temp_.path() / "server.log").find("installing:") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto before = std::chrono::steady_clock::now();
+  server.server().Stop();
+  server.server().Wait();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+  const std::string log = ReadFile(temp_.path() / "server.log");
+  EXPECT_NE(log.find("closed: server stopping"), std::string::npos) << log;
+  ::close(fd);
+}
+
+TEST_F(InstallTest, LevelZeroSendsEveryFilePlain) {
+  WriteFile(package_ / "a.txt", TextBytes(100000, 1));
+  ServerOptions options = Options();
+  options.level = 0;
+  ServerProcess server(options, temp_.path() / "server.log");
+  const InstallResult result = Install(server.port());
+  ASSERT_TRUE(result.finished) << result.error;
+  ASSERT_EQ(result.compressed.size(), 1u);
+  EXPECT_FALSE(result.compressed[0]);
+  EXPECT_EQ(ReadFile(target_ / "a.txt"), TextBytes(100000, 1));
 }
 
 }  // namespace
