@@ -16,6 +16,9 @@ using literals::operator""_w;
 
 std::atomic<std::int32_t> g_item_numbers{0};
 
+// How long the receive thread waits for memory at a time before it looks at Stop.
+constexpr std::uint32_t kRoomWaitSliceMs = 100;
+
 std::string FreshSuffix() {
   return FileSafeId(GuidToString(NewGuid()));
 }
@@ -61,11 +64,11 @@ TZelConnexionThread::TZelConnexionThread(TZelConnexionByMeItem& item, bool send)
   stream_ = std::make_unique<TZelSocketStream>(lock_object_.get(), item.Timings().io_timeout_ms,
                                                item.Socket()->Stream());
   if (send) {
-    out_ = std::make_unique<TZelConnexionBufferOut>(lock_object_.get());
+    out_ = std::make_unique<TZelConnexionBufferOut>(lock_object_.get(), item.Folders());
     out_->SetZelConnexionID(item.Number());
     out_->SetTransport(item.Socket()->Transport() == kTransportUdp);
   } else {
-    in_ = std::make_unique<TZelConnexionBufferIn>(lock_object_.get());
+    in_ = std::make_unique<TZelConnexionBufferIn>(lock_object_.get(), item.Folders());
     in_->SetZelConnexionID(item.Number());
   }
 }
@@ -144,6 +147,13 @@ void TZelConnexionThread::ExecuteReceive() {
   std::string reason = "stopped";
   while (!terminated_.load() && socket.Active()) {
     try {
+      if (in_->OverBudget()) {
+        // Back-pressure: the objects of this connection fill its memory budget, so
+        // the socket is not read until the main thread pops some. The wait is cut
+        // into short slices because only popping, not Stop, releases it.
+        if (in_->WaitForRoom(kRoomWaitSliceMs)) in_->DeliverReady();
+        continue;
+      }
       if (!stream_->WaitForData(item_.Timings().io_timeout_ms)) continue;
       if (!stream_->ReadInto(*in_)) {
         const IoResult& last = stream_->LastRead();
@@ -189,7 +199,9 @@ const ClassInfo& TZelConnexionByMeItem::StaticClass() {
 }
 
 TZelConnexionByMeItem::TZelConnexionByMeItem(TZelObject* parent)
-    : TZelObject(parent, StaticClass()), number_(++g_item_numbers) {
+    : TZelObject(parent, StaticClass()),
+      number_(++g_item_numbers),
+      folders_(FrameFolders::Default()) {
   SetName("ItemConByMe_" + FreshSuffix());
   SetTypeId(kTypeIdConnexionItem);
   SetNotPersistent();

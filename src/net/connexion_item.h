@@ -107,6 +107,9 @@ class TZelConnexionByMeItem : public TZelObject {
   void SetConnector(SocketConnector connector) { connector_ = std::move(connector); }
   void SetTimings(const ConnexionTimings& timings) { timings_ = timings; }
   const ConnexionTimings& Timings() const { return timings_; }
+  // Where the two buffers keep their frame files (the program folder's by default).
+  void SetFolders(FrameFolders folders) { folders_ = std::move(folders); }
+  const FrameFolders& Folders() const { return folders_; }
 
   void ClearLastError();
   std::string LastError() const;
@@ -199,6 +202,7 @@ class TZelConnexionByMeItem : public TZelObject {
   bool heavy_ = false;
   SocketConnector connector_;
   ConnexionTimings timings_;
+  FrameFolders folders_;
 };
 
 }  // namespace quorvane

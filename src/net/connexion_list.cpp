@@ -54,6 +54,7 @@ const ClassInfo& TZelConnexionsListByMe::StaticClass() {
 TZelConnexionsListByMe::TZelConnexionsListByMe(TZelConnexionsManagerByMe* manager)
     : TZelObject(manager, StaticClass()),
       manager_(manager),
+      folders_(FrameFolders::Default()),
       random_(static_cast<std::mt19937::result_type>(
           std::chrono::steady_clock::now().time_since_epoch().count() ^ std::random_device{}())) {
   SetName("List");
@@ -82,6 +83,7 @@ bool TZelConnexionsListByMe::AddConnection(std::uint8_t transport, char data_kin
   item->SetOwners(manager_, this);
   item->SetConnector(connector_);
   item->SetTimings(timings_);
+  item->SetFolders(folders_);
   item->Open();
   ConnectionTrace("Connexion " + std::string(TransportName(transport)) + " ..");
   if (!item->Start()) {

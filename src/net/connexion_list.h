@@ -86,6 +86,7 @@ class TZelConnexionsListByMe : public TZelObject {
   void SetConnector(SocketConnector connector) { connector_ = std::move(connector); }
   void SetTimings(const ConnexionTimings& timings) { timings_ = timings; }
   void SetListTimings(const ListTimings& timings) { list_timings_ = timings; }
+  void SetFolders(FrameFolders folders) { folders_ = std::move(folders); }
   // The relay targets of the last server search, in the order tried.
   const std::vector<std::string>& LastTargets() const { return last_targets_; }
 
@@ -100,6 +101,7 @@ class TZelConnexionsListByMe : public TZelObject {
   TZelConnexionsManagerByMe* manager_;
   SocketConnector connector_;
   ConnexionTimings timings_;
+  FrameFolders folders_;
   std::mt19937 random_;
   std::vector<std::string> last_targets_;
 };

@@ -51,6 +51,7 @@ TZelConnexionsManagerByMe::TZelConnexionsManagerByMe(TZelObject* parent)
   SetTypeId(kTypeIdConnexionManager);
   SetNotPersistent();
   develop_ = IsDevelopMode();
+  folders_ = FrameFolders::Default();
   CleanFrameFolders();
   list_ = std::make_unique<TZelConnexionsListByMe>(this);
 }
@@ -115,8 +116,8 @@ ConnexionProgress TZelConnexionsManagerByMe::Progress(const std::string& object_
 
 void TZelConnexionsManagerByMe::CleanFrameFolders() {
   try {
-    CleanFolder("DB\\TRM");
-    CleanFolder("DB\\TRM\\FST");
+    CleanFolder(folders_.frames);
+    CleanFolder(folders_.prepared);
   } catch (const std::exception& error) {
     DiagnosticLog("net", std::string("cleaning the frame folders failed: ") + error.what());
   }
@@ -136,6 +137,12 @@ void TZelConnexionsManagerByMe::LoadSettings() {
   socks_.Address = settings.proxy_address;
   socks_.UserID = settings.proxy_user_id;
   socks_.Password = settings.proxy_password;
+}
+
+void TZelConnexionsManagerByMe::SetFrameFolders(FrameFolders folders) {
+  folders_ = std::move(folders);
+  list_->SetFolders(folders_);
+  CleanFrameFolders();
 }
 
 void TZelConnexionsManagerByMe::SetConnector(SocketConnector connector) {

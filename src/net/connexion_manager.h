@@ -51,9 +51,13 @@ class TZelConnexionsManagerByMe : public TZelObject, public ReceiveProgressSink 
 
   ConnexionProgress Progress(const std::string& object_id) const;
 
-  // Creates "DB\TRM" and "DB\TRM\FST" when missing and deletes the plain files in
-  // them; failures are logged, never raised.
+  // Creates the two frame folders ("DB\TRM" and "DB\TRM\FST" of the program folder
+  // unless given) when missing and deletes the plain files in them; failures are
+  // logged, never raised.
   void CleanFrameFolders();
+  // Moves the frame files of every later connection to `folders` and cleans them.
+  void SetFrameFolders(FrameFolders folders);
+  const FrameFolders& Folders() const { return folders_; }
   // Reads settings 4 to 12 (with their defaults) into the fields below.
   void LoadSettings();
 
@@ -95,6 +99,7 @@ class TZelConnexionsManagerByMe : public TZelObject, public ReceiveProgressSink 
   bool develop_ = false;
   bool hidden_ = false;
   std::int32_t target_number_ = -1;
+  FrameFolders folders_;
   std::unique_ptr<TZelConnexionsListByMe> list_;
 };
 

@@ -206,6 +206,43 @@ TEST_F(ItemTest, ObjectsQueuedBeforeRunAndAfterArriveInOrderBothWays) {
   EXPECT_GE(progress_.max_size.load(), 600'000);
 }
 
+TEST_F(ItemTest, AFullMemoryBudgetStopsReadingUntilObjectsArePopped) {
+  network_.SetPipeCapacity(200'000);
+  network_.Script("127.0.0.2", PeerScript::kServer);
+  auto item = MakeItem("127.0.0.2");
+  ASSERT_TRUE(item->Start());
+  item->ReceiveThread()->In()->SetMemoryBudget(450'000);
+  item->Run();
+  ASSERT_TRUE(item->IsAcknowledged());
+  testing::TestPeer& server = network_.Peer(0);
+  constexpr int kObjects = 8;
+  std::atomic<bool> all_sent{false};
+  std::thread sender([&] {
+    for (int i = 0; i < kObjects; ++i) {
+      TSOFile file;
+      file.xFileName = "f" + std::to_string(i);
+      file.xData.assign(200'000, static_cast<char>('a' + i));
+      file.SetSendCompressionLevel(0);
+      server.Send(file);
+    }
+    all_sent.store(true);
+  });
+  // Nobody pops: the connection holds what fits and leaves the rest unread.
+  ASSERT_TRUE(Eventually([&] { return stack_->HasObjects(); }));
+  SleepMs(200);
+  EXPECT_LE(item->ReceiveThread()->In()->MemoryHeld(), 450'000);
+  EXPECT_FALSE(all_sent.load()) << "the socket was read past the budget";
+  EXPECT_TRUE(item->IsActive());
+  for (int i = 0; i < kObjects; ++i) {
+    auto object = PopClient();
+    ASSERT_NE(object, nullptr) << i;
+    auto& file = dynamic_cast<TSOFile&>(*object);
+    EXPECT_EQ(file.xFileName, "f" + std::to_string(i));
+    EXPECT_EQ(file.xData, std::string(200'000, static_cast<char>('a' + i)));
+  }
+  sender.join();
+}
+
 TEST_F(ItemTest, AWriteThatCannotFinishEndsTheConnectionWithItsReason) {
   network_.SetPipeCapacity(4096);
   network_.Script("127.0.0.2", PeerScript::kSilent);

@@ -391,5 +391,29 @@ TEST_F(ListTest, TheManagerEmptiesTheFrameFoldersWhenMadeAndDestroyed) {
   EXPECT_EQ(again.ScanCount(), 3);
 }
 
+TEST_F(ListTest, FrameFilesGoToTheFoldersTheManagerIsGiven) {
+  namespace fs = std::filesystem;
+  testing::TempFolder other("qv_net_frames");
+  const FrameFolders folders = FrameFolders::Below(other.folder());
+  fs::create_directories(NativePath(folders.frames));
+  std::ofstream(NativePath(folders.frames) + "/stale.trm") << "x";
+  manager_->SetFrameFolders(folders);
+  EXPECT_FALSE(fs::exists(NativePath(folders.frames) + "/stale.trm"));
+  EXPECT_TRUE(fs::is_directory(NativePath(folders.prepared)));
+
+  network_.Script("127.0.0.2", PeerScript::kServer);
+  ASSERT_TRUE(AddServer("127.0.0.2"));
+  testing::TestPeer& server = network_.Peer(0);
+  TSOFile file;
+  file.xData.assign(300'000, 'f');
+  file.SetSendCompressionLevel(0);
+  const std::string wire = server.Encode(file);
+  ASSERT_TRUE(server.SendRaw(wire.substr(0, wire.size() / 2)));  // a frame being received
+  auto count_files = [](const std::string& folder) {
+    return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+  };
+  ASSERT_TRUE(Eventually([&] { return count_files(NativePath(folders.frames)) > 0; }));
+}
+
 }  // namespace
 }  // namespace quorvane
