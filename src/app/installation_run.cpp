@@ -14,6 +14,7 @@
 #include "transport/data_transfer.h"
 #include "transport/frame_format.h"
 #include "transport/objects_stack.h"
+#include "ui/connection_status_adapter.h"
 #include "util/diagnostic_log.h"
 #include "util/program_folder.h"
 
@@ -28,6 +29,20 @@ std::optional<std::string>& PendingUpdater() {
   static std::optional<std::string> pending;
   return pending;
 }
+
+// The connection layer's closing lines go to the windows exactly while the run lasts.
+class ConnectionStatusInstallation {
+ public:
+  explicit ConnectionStatusInstallation(InstallationUi& ui) : status_(ui) {
+    InstallConnectionStatus(&status_);
+  }
+  ~ConnectionStatusInstallation() { InstallConnectionStatus(nullptr); }
+  ConnectionStatusInstallation(const ConnectionStatusInstallation&) = delete;
+  ConnectionStatusInstallation& operator=(const ConnectionStatusInstallation&) = delete;
+
+ private:
+  UiConnectionStatus status_;
+};
 
 bool Contains(const std::string& flags, std::string_view word) {
   return flags.find(word) != std::string::npos;
@@ -61,6 +76,7 @@ bool RunInstallation(const std::string& flags, const std::vector<std::string>&,
   SetDiagnosticLogFile(NativePath("DB\\setup.log"));
   DiagnosticLog(kLogLayer, "installation run, flags \"" + flags + "\"");
   PendingUpdater().reset();
+  ConnectionStatusInstallation status_lines(ui);
   CompleteFrameMarkers();
 
   auto manager = std::make_unique<TZelConnexionsManagerByMe>();

@@ -116,6 +116,8 @@ TEST_F(InstallationE2E, AFreshInstallationWritesThePackageShowsThePhasesAndStart
   // The client program got the installer's own arguments.
   EXPECT_EQ(ReadText(program_folder() / "started.txt"), "nofs alpha beta\n") << Diagnostics();
   EXPECT_NE(setup.log().find("installation finished"), std::string::npos);
+  // The connections are closed one by one with a status line each.
+  EXPECT_NE(output.find("Fermeture connexion sortante"), std::string::npos) << output;
 }
 
 TEST_F(InstallationE2E, AnUpdateSendsOnlyTheChangedAndMissingFiles) {
