@@ -64,6 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     quorvane::TZelConnexionBufferIn in(nullptr);
     in.SetStackManager(&stack);
     in.SetDataTransfer(&transfer);
+    // A small budget, so the memory checks and the back-pressure path run too.
+    in.SetMemoryBudget(std::int64_t{4} << 20);
     std::size_t at = 0;
     while (at < size) {
       state ^= state << 13;
@@ -72,9 +74,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const std::size_t piece = std::min<std::size_t>(size - at, 1 + state % 64);
       in.Receive(data + at, static_cast<int>(piece));
       in.DeliverReady();
+      // The exchange pops what arrived; the room it gives back lets waiting frames in.
+      while (stack.Pop()) {
+      }
+      in.DeliverReady();
       at += piece;
     }
     if (in.FrameListCount() > 1) __builtin_trap();  // at most the frame in progress remains
+    while (stack.Pop()) {
+    }
+    if (in.MemoryHeld() != 0 || in.OverBudget()) __builtin_trap();  // every charge given back
   }
   while (stack.Pop()) {
   }
