@@ -1,0 +1,163 @@
+// The real quorvane-setup, through a real danted relay, against a server that
+// sends files whose locations lead out of the program folder: every such file
+// is refused, nothing is written outside, and the run reports the installation
+// incomplete without starting the client program.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "e2e/e2e_support.h"
+#include "objects/files.h"
+#include "objects/protocol.h"
+#include "objects/register_classes.h"
+#include "support/danted_relay.h"
+#include "transport/frame_format.h"
+#include "wire.h"
+
+namespace quorvane {
+namespace {
+
+using namespace quorvane::testing;
+
+struct HostileFile {
+  std::string folder;
+  std::string name;
+  std::string data;
+};
+
+// Listens on 127.0.0.1-3 at one port; greets every connection like the real
+// server, sends the scripted installation at once and then only reads.
+class HostileServer {
+ public:
+  explicit HostileServer(std::vector<HostileFile> files) {
+    CompleteFrameMarkers();
+    std::int64_t bytes = 0;
+    for (const auto& file : files)
+      bytes += static_cast<std::int64_t>(file.data.size());
+    script_ = server::AnswerFrames(
+        protocol::kAuthentication,
+        {std::string(protocol::kItemId) + "=" + std::string(protocol::kServerUserId)});
+    script_ += server::AnswerFrames(protocol::kInstallBegin,
+                                    {"", std::to_string(files.size()), std::to_string(bytes)});
+    for (const auto& file : files) {
+      TSOFile object;
+      object.xRelativePath = file.folder;
+      object.xFileName = file.name;
+      object.xData = file.data;
+      object.xFileSize = static_cast<std::int32_t>(file.data.size());
+      script_ += server::ObjectFrames(object, 0);
+    }
+    script_ += server::AnswerFrames(protocol::kInstallEnd, {});
+    port_ = FreePort();
+    for (const char* ip : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+      const int yes = 1;
+      ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      ::inet_pton(AF_INET, ip, &address.sin_addr);
+      address.sin_port = htons(port_);
+      if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+          ::listen(fd, 8) != 0)
+        throw std::runtime_error("hostile server cannot listen on " + std::string(ip));
+      listeners_.push_back(fd);
+    }
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~HostileServer() {
+    stop_ = true;
+    thread_.join();
+    for (int fd : listeners_)
+      ::close(fd);
+  }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  void Serve() {
+    std::vector<int> clients;
+    while (!stop_) {
+      std::vector<pollfd> fds;
+      for (int fd : listeners_)
+        fds.push_back({fd, POLLIN, 0});
+      for (int fd : clients)
+        fds.push_back({fd, POLLIN, 0});
+      if (::poll(fds.data(), fds.size(), 50) <= 0) continue;
+      for (std::size_t i = 0; i < fds.size(); ++i) {
+        if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        if (i < listeners_.size()) {
+          const int client = ::accept(fds[i].fd, nullptr, nullptr);
+          if (client < 0) continue;
+          std::size_t sent = 0;
+          while (sent < script_.size()) {
+            const ssize_t n =
+                ::send(client, script_.data() + sent, script_.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sent += static_cast<std::size_t>(n);
+          }
+          clients.push_back(client);
+        } else {
+          char buffer[65536];
+          if (::recv(fds[i].fd, buffer, sizeof buffer, 0) <= 0) {
+            ::close(fds[i].fd);
+            clients.erase(std::find(clients.begin(), clients.end(), fds[i].fd));
+          }
+        }
+      }
+    }
+    for (int fd : clients)
+      ::close(fd);
+  }
+
+  std::string script_;
+  std::uint16_t port_ = 0;
+  std::vector<int> listeners_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST(HostileServerE2E, PathsLeavingTheProgramFolderAreRefusedAndTheClientIsNotStarted) {
+  if (!DantedRelay::Available()) GTEST_SKIP() << "danted is not installed";
+  RegisterClasses();
+  DantedRelay relay;
+  TempFolder root("quorvane-hostile");
+  const std::string escape = "quorvane-escape-" + std::to_string(::getpid());
+  const fs::path outside = root.path();  // the program folder is one below
+  HostileServer server({
+      {"..\\", escape + "-dotdot.txt", "x"},
+      {"DB\\..\\..\\", escape + "-deep.txt", "x"},
+      {outside.string() + "/", escape + "-absolute.txt", "x"},
+      {"C:\\", escape + "-drive.txt", "x"},
+      {"", "..\\" + escape + "-name.txt", "x"},
+      {"", "sub\\" + escape + "-separator.txt", "x"},
+      {"", "QuorvaneCustomer.exe", ClientScript("started.txt")},
+      {"good\\", "kept.txt", "kept"},
+  });
+  SetupProgram setup(root.path() / "program");
+  setup.Configure(relay.port(), server.port());
+  int code = -2;
+  const std::string output = setup.Run({"nofs"}, &code);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(ReadText(setup.folder() / "good" / "kept.txt"), "kept") << output << setup.log();
+  for (const auto& entry : fs::recursive_directory_iterator(root.path()))
+    EXPECT_EQ(entry.path().filename().string().find(escape), std::string::npos) << entry.path();
+  for (const char* folder : {"/tmp/", "/"})
+    for (const char* suffix : {"-dotdot.txt", "-deep.txt", "-absolute.txt", "-drive.txt"})
+      EXPECT_FALSE(fs::exists(std::string(folder) + escape + suffix));
+  EXPECT_NE(output.find("Installation incomplete"), std::string::npos) << output;
+  EXPECT_NE(output.find(escape + "-dotdot.txt"), std::string::npos) << output;
+  EXPECT_EQ(setup.log().find(escape + "-separator.txt\" written"), std::string::npos);
+  EXPECT_NE(setup.log().find("refused"), std::string::npos);
+  // The client program arrived whole but is not started: the run is incomplete.
+  EXPECT_TRUE(fs::exists(setup.folder() / "quorvanecustomer.exe"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(fs::exists(setup.folder() / "started.txt"));
+}
+
+}  // namespace
+}  // namespace quorvane
