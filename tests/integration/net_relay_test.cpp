@@ -211,5 +211,40 @@ TEST_F(RelayTest, ObjectsCrossTheRelayBothWaysInOrderAndIdentical) {
   EXPECT_TRUE(item->IsActive());
 }
 
+TEST_F(RelayTest, AConnectThatGetsNoAnswerIsBoundedAndLoggedAsATimeOut) {
+  // A listener that never accepts: once its queue is full the kernel drops new
+  // SYNs, as a host that drops packets would.
+  const int listener = testing::BindLoopback("127.0.0.2", port_);
+  ASSERT_GE(listener, 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(port_);
+    ::inet_pton(AF_INET, "127.0.0.2", &where.sin_addr);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&where), sizeof where);
+    fillers.push_back(fd);
+  }
+  SleepMs(50);
+  auto item = std::make_unique<TZelConnexionByMeItem>(root_.get());
+  TxSocksInfo direct;
+  item->Configure(kTransportTcp, 'N', "Server", ServerUserId(), direct, "127.0.0.2", port_, false);
+  ConnexionTimings timings;
+  timings.connect_timeout_ms = 300;
+  timings.attempt_pause_ms = 0;
+  item->SetTimings(timings);
+  item->Open();
+  EXPECT_FALSE(item->Start());
+  const std::string log = Log();
+  EXPECT_NE(log.find("connect attempt 2/2 to 127.0.0.2:" + std::to_string(port_) + ": timed out"),
+            std::string::npos)
+      << log;
+  for (int fd : fillers)
+    ::close(fd);
+  ::close(listener);
+}
+
 }  // namespace
 }  // namespace quorvane
