@@ -33,7 +33,13 @@ void* BlockAlloc(void*, int count, int size) {
   if (count < 0 || size < 0) return nullptr;
   const auto total = static_cast<std::uint64_t>(count) * static_cast<std::uint64_t>(size);
   if (total > std::numeric_limits<std::size_t>::max() / 2) return nullptr;
-  return ::operator new(static_cast<std::size_t>(total), std::nothrow);
+  // The throwing form, so a program that replaces operator new (a counting
+  // allocator) sees these blocks too, whatever its run-time does with nothrow.
+  try {
+    return ::operator new(static_cast<std::size_t>(total));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 void BlockFree(void*, void* address) {
