@@ -43,12 +43,13 @@ std::string ObjectFilePath(const std::string& path) {
 
 std::string ObjectFileStream(const std::string& file_bytes) {
   if (file_bytes.size() < 2) throw EReadError(kStreamReadError);
-  const std::string body = file_bytes.substr(1);
+  // The body is used in place: no copy of a large file beside its decoded form.
+  const std::string_view body = std::string_view(file_bytes).substr(1);
   switch (file_bytes[0]) {
     case kModeText:
       return ObjectTextToBinary(body);
     case kModeBinary:
-      return body;
+      return std::string(body);
     case kModeCompressed:
       return DecompressBlock(body.data(), body.size());
     default:
