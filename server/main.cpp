@@ -1,4 +1,6 @@
 // quorvane-server: serves a package folder to installers (see --help).
+#include <sys/resource.h>
+
 #include <cstdio>
 
 #include "command_line.h"
@@ -17,6 +19,12 @@ int main(int argc, char** argv) {
   if (!log.Open(command.log, &error)) {
     std::fprintf(stderr, "quorvane-server: %s\n", error.c_str());
     return 1;
+  }
+  // Every connection holds a descriptor: allow as many as the system lets us.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
   }
   Server server(command.options, log);
   server.StopOnSignals();

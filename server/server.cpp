@@ -1,5 +1,7 @@
 #include "server.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <asio.hpp>
@@ -66,6 +68,7 @@ struct Server::Impl {
   std::vector<std::uint16_t> ports;
   std::vector<std::thread> threads;
   std::unique_ptr<asio::signal_set> signals;
+  int state_lock = -1;  // flock held while the server runs
 
   mutable std::mutex mutex;
   std::condition_variable stopped_cv;
@@ -143,6 +146,8 @@ Server::Server(ServerOptions options, ServerLog& log)
 Server::~Server() {
   Stop();
   Wait();
+  impl_->cache.reset();  // removes its stored frames while the lock is held
+  if (impl_->state_lock >= 0) ::close(impl_->state_lock);
 }
 
 bool Server::Start(std::string* error) {
@@ -160,15 +165,29 @@ bool Server::Start(std::string* error) {
   std::string scan_error;
   if (d.catalogue.Scan(&scan_error).empty() && !scan_error.empty()) return fail(scan_error);
   if (d.options.listen.empty()) return fail("no --listen address given");
-  if (d.options.state.empty()) d.options.state = DefaultStateFolder();
-  // Stored frames inside the package would be served as package files.
-  if (d.catalogue.Contains(d.options.state))
-    return fail("the state folder " + d.options.state.string() + " lies inside the package folder");
-  std::error_code ec;
-  fs::create_directories(d.options.state, ec);
-  fs::permissions(d.options.state, fs::perms::owner_all, fs::perm_options::replace, ec);
-  if (!fs::is_directory(d.options.state))
-    return fail("cannot make the state folder " + d.options.state.string());
+  const bool default_state = d.options.state.empty();
+  if (default_state) d.options.state = DefaultStateFolder();
+  for (int attempt = 0;; ++attempt) {
+    // Stored frames inside the package would be served as package files.
+    if (d.catalogue.Contains(d.options.state))
+      return fail("the state folder " + d.options.state.string() +
+                  " lies inside the package folder");
+    std::error_code ec;
+    fs::create_directories(d.options.state, ec);
+    if (default_state)
+      fs::permissions(d.options.state, fs::perms::owner_all, fs::perm_options::replace, ec);
+    if (!fs::is_directory(d.options.state))
+      return fail("cannot make the state folder " + d.options.state.string());
+    // One server per state folder: a second would delete the first one's frames.
+    d.state_lock = ::open((d.options.state / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (d.state_lock >= 0 && ::flock(d.state_lock, LOCK_EX | LOCK_NB) == 0) break;
+    if (d.state_lock >= 0) ::close(d.state_lock);
+    d.state_lock = -1;
+    if (!default_state || attempt > 0)
+      return fail("the state folder " + d.options.state.string() +
+                  " is in use by another quorvane-server");
+    d.options.state = DefaultStateFolder().string() + "-" + std::to_string(::getpid());
+  }
 
   FrameCache::Options cache_options;
   cache_options.folder = d.options.state / "frames";

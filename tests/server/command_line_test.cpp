@@ -102,12 +102,20 @@ TEST(ServerStartTest, AnAddressThatCannotBeBoundOrAMissingPackageStopsTheStart) 
   Server first(options, log);
   ASSERT_TRUE(first.Start(&error)) << error;
   options.listen = {"127.0.0.1:" + std::to_string(first.LocalPorts()[0])};
-  Server second(options, log);
+  ServerOptions elsewhere = options;
+  elsewhere.state = temp.path().string() + "-state2";
+  Server second(elsewhere, log);
   EXPECT_FALSE(second.Start(&error));
   EXPECT_NE(error.find("cannot listen"), std::string::npos);
+  // Another server on the same state folder would delete the first one's frames.
+  options.listen = {"127.0.0.1:0"};
+  Server third(options, log);
+  EXPECT_FALSE(third.Start(&error));
+  EXPECT_NE(error.find("in use by another"), std::string::npos) << error;
   first.Stop();
   first.Wait();
   fs::remove_all(temp.path().string() + "-state");
+  fs::remove_all(temp.path().string() + "-state2");
 }
 
 }  // namespace
