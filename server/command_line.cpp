@@ -29,8 +29,9 @@ DESCRIPTION
 constexpr const char* kFooter = R"(
 FILES
   The state folder holds the prepared frames (STATE/frames/*.frm); frames of an
-  earlier run are removed at start. Default: quorvane-server-UID under the
-  system's temporary folder.
+  earlier run are removed at start. One server at a time uses a state folder
+  (STATE/lock). Default: quorvane-server-UID under the system's temporary
+  folder, or quorvane-server-UID-PID when another server holds that one.
 
 EXAMPLES
   Serve ./package on three loopback addresses, as the three servers behind a
