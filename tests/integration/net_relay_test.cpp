@@ -246,5 +246,29 @@ TEST_F(RelayTest, AConnectThatGetsNoAnswerIsBoundedAndLoggedAsATimeOut) {
   ::close(listener);
 }
 
+TEST_F(RelayTest, ASocks5RelayIsConnectedWithoutAnyExchange) {
+  // The program carries SOCKS 5 settings but negotiates only SOCKS 4: with version
+  // 5 the socket connects to the relay and sends nothing of its own.
+  const int listener = testing::BindLoopback("127.0.0.2", port_);
+  ASSERT_GE(listener, 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  SocketTarget target;
+  target.address = "127.0.0.3";
+  target.port = 700;
+  target.socks.Version = toprx_Sockets5;
+  target.socks.Address = "127.0.0.2";
+  target.socks.Port = port_;
+  std::unique_ptr<ByteStream> client = OpenSocketStream(target);
+  const int accepted = ::accept(listener, nullptr, nullptr);
+  ASSERT_GE(accepted, 0);
+  std::unique_ptr<ByteStream> relay_side = AdoptConnectedSocket(accepted);
+  char byte = 0;
+  EXPECT_EQ(relay_side->ReadSome(&byte, 1, 50).status, IoStatus::kTimeout);
+  ASSERT_EQ(client->WriteAll("K", 1, 1000).status, IoStatus::kOk);
+  ASSERT_EQ(relay_side->ReadSome(&byte, 1, 1000).status, IoStatus::kOk);
+  EXPECT_EQ(byte, 'K');
+  ::close(listener);
+}
+
 }  // namespace
 }  // namespace quorvane

@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "net/socket.h"
+#include "net/socket_stream.h"
+#include "transport/connexion_buffer_in.h"
 #include "util/codec.h"
 
 namespace quorvane {
@@ -107,6 +109,21 @@ TEST(OpenSocketStream, AnEmptyAddressAndAHostNameFailWithoutLookingAnythingUp) {
   target.address = "127.0.0.1";
   target.port = 70000;
   EXPECT_THROW(OpenSocketStream(target), std::out_of_range);
+}
+
+TEST(SocketStream, ReadIntoAfterCancelReadsNothingAndAStreamWithoutSocketReadsZero) {
+  Pair pair;
+  ASSERT_EQ(pair.b->WriteAll("abc", 3, 1000).status, IoStatus::kOk);
+  TZelObject owner(nullptr);
+  TZelConnexionBufferIn incoming(&owner);
+  TZelSocketStream stream(&owner, 1000, pair.a.get());
+  stream.Cancel();
+  EXPECT_FALSE(stream.ReadInto(incoming));
+  char got[3] = {};
+  ASSERT_EQ(pair.a->ReadSome(got, 3, 1000).count, 3u);  // still there: nothing was read
+  TZelSocketStream unconnected(&owner, 1000, nullptr);
+  EXPECT_EQ(unconnected.Read(got, 3), 0u);
+  EXPECT_FALSE(unconnected.WaitForData(10));
 }
 
 }  // namespace
