@@ -145,22 +145,16 @@ class ServerProcess {
         args.push_back(std::string(ip) + ":" + std::to_string(port_));
       }
       args.insert(args.end(), options.begin(), options.end());
-      pid_ = Spawn(args, (folder_.path() / "server.out").string());
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-      while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-          pid_ = -1;
-          break;
-        }
-        if (Accepts("127.0.0.1", port_) && Accepts("127.0.0.2", port_) &&
-            Accepts("127.0.0.3", port_))
-          return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
-      Stop();
+      args_ = args;
+      if (Launch()) return;
     }
     throw std::runtime_error("quorvane-server did not start: " + output());
+  }
+
+  // Kills the server and starts it again on the same port (a server restart).
+  void Restart() {
+    Kill();
+    if (!Launch()) throw std::runtime_error("quorvane-server did not restart: " + output());
   }
   ~ServerProcess() { Stop(); }
 
@@ -179,6 +173,23 @@ class ServerProcess {
     if (WaitFor(pid_, std::chrono::seconds(10)) == -1) ::kill(-pid_, SIGKILL);
     pid_ = -1;
   }
+  bool Launch() {
+    pid_ = Spawn(args_, (folder_.path() / "server.out").string());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+      }
+      if (Accepts("127.0.0.1", port_) && Accepts("127.0.0.2", port_) && Accepts("127.0.0.3", port_))
+        return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Stop();
+    return false;
+  }
+
   void Kill() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGKILL);
@@ -189,6 +200,7 @@ class ServerProcess {
 
  private:
   TempFolder folder_;
+  std::vector<std::string> args_;
   std::uint16_t port_ = 0;
   pid_t pid_ = -1;
 };
@@ -254,6 +266,23 @@ inline std::map<std::string, std::string> Tree(const fs::path& root) {
     if (entry.is_regular_file())
       files[fs::relative(entry.path(), root).string()] = ReadText(entry.path());
   return files;
+}
+
+// The installer starts a program and ends at once: what the program writes
+// comes a moment later. True when the file is there within five seconds.
+inline bool WaitForFile(const fs::path& path) {
+  for (int i = 0; i < 250; ++i) {
+    if (fs::exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+// The opposite: true when the file is still missing half a second later, so a
+// program started by mistake has had its chance to write it.
+inline bool StaysAbsent(const fs::path& path) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  return !fs::exists(path);
 }
 
 // A client program stand-in: a script that writes its arguments beside itself.

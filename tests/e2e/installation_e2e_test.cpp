@@ -114,6 +114,7 @@ TEST_F(InstallationE2E, AFreshInstallationWritesThePackageShowsThePhasesAndStart
   for (const char* phase : {"[1/3]", "[2/3]", "[3/3]"})
     EXPECT_NE(output.find(phase), std::string::npos) << phase << "\n" << output;
   // The client program got the installer's own arguments.
+  WaitForFile(program_folder() / "started.txt");
   EXPECT_EQ(ReadText(program_folder() / "started.txt"), "nofs alpha beta\n") << Diagnostics();
   EXPECT_NE(setup.log().find("installation finished"), std::string::npos);
   // The connections are closed one by one with a status line each.
@@ -132,7 +133,7 @@ TEST_F(InstallationE2E, AnUpdateSendsOnlyTheChangedAndMissingFiles) {
   setup.Run({"nofs"});
   std::string second = LogSince(first_run);
   EXPECT_EQ(second.find("\" written"), std::string::npos) << second;
-  EXPECT_TRUE(fs::exists(program_folder() / "started.txt"));
+  EXPECT_TRUE(WaitForFile(program_folder() / "started.txt"));
 
   // One file changed in the package, one deleted locally, one new.
   WriteText(package() / "DB" / "data.prp", TextBytes(21000, 99));
@@ -183,7 +184,7 @@ TEST_F(InstallationE2E, DiscoveryReadsThePagesAndNofsFetchesNone) {
   WriteText(setup.settings(), settings);
 
   setup.Run({"nofs"});
-  EXPECT_FALSE(fs::exists(program_folder() / "started.txt"));  // no relay at 127.0.0.77
+  EXPECT_TRUE(StaysAbsent(program_folder() / "started.txt"));  // no relay at 127.0.0.77
   EXPECT_EQ(pages.RequestLog().find("GET "), std::string::npos) << pages.RequestLog();
   setup.Run({});
   EXPECT_EQ(Installed(program_folder()), Expected(package())) << Diagnostics();
@@ -204,7 +205,7 @@ TEST_F(InstallationE2E, FinMessageIsShown) {
   SetupProgram& setup = Setup();
   const std::string output = setup.Run({"nofs"});
   EXPECT_NE(output.find("Welcome to Quorvane"), std::string::npos) << output << Diagnostics();
-  EXPECT_TRUE(fs::exists(program_folder() / "started.txt"));
+  EXPECT_TRUE(WaitForFile(program_folder() / "started.txt"));
 }
 
 TEST_F(InstallationE2E, ADeliveredUpdaterIsStartedInsteadOfTheClient) {
@@ -214,12 +215,11 @@ TEST_F(InstallationE2E, ADeliveredUpdaterIsStartedInsteadOfTheClient) {
   SetupProgram& setup = Setup();
   setup.Run({"nofs", "x"});
   // Started once the installer is gone: wait a moment for the script's file.
-  for (int i = 0; i < 100 && !fs::exists(program_folder() / "updater-args.txt"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  WaitForFile(program_folder() / "updater-args.txt");
   EXPECT_EQ(ReadText(program_folder() / "updater-args.txt"), "nofs x\n") << Diagnostics();
   EXPECT_TRUE(fs::exists(program_folder() / "upd.exe"));
   EXPECT_FALSE(fs::exists(program_folder() / "upd.zub"));
-  EXPECT_FALSE(fs::exists(program_folder() / "started.txt"));
+  EXPECT_TRUE(StaysAbsent(program_folder() / "started.txt"));
 }
 
 TEST_F(InstallationE2E, NoRelaySaysServerNotFound) {
@@ -228,7 +228,7 @@ TEST_F(InstallationE2E, NoRelaySaysServerNotFound) {
   relay_->Stop();
   const std::string output = setup.Run({"nofs"});
   EXPECT_NE(output.find("Server not found"), std::string::npos) << output;
-  EXPECT_FALSE(fs::exists(program_folder() / "started.txt"));
+  EXPECT_TRUE(StaysAbsent(program_folder() / "started.txt"));
 }
 
 TEST_F(InstallationE2E, AStalledServerEndsWithServeurDontAnswer) {
@@ -245,7 +245,7 @@ TEST_F(InstallationE2E, AStalledServerEndsWithServeurDontAnswer) {
   if (setup.log().find("installation finished") != std::string::npos)
     GTEST_SKIP() << "the installation finished before the server could be stopped";
   EXPECT_NE(output.find("Serveur don't answer"), std::string::npos) << output << Diagnostics();
-  EXPECT_FALSE(fs::exists(program_folder() / "started.txt"));
+  EXPECT_TRUE(StaysAbsent(program_folder() / "started.txt"));
 }
 
 TEST_F(InstallationE2E, TheIdentificationIsCreatedOnceAndKeptWithItsNickName) {
@@ -291,8 +291,32 @@ TEST_F(InstallationE2E, AServerKilledInTheMiddleOfALargeFileLeavesTheOldCopyWhol
   EXPECT_EQ(now, old_copy) << "big.bin holds " << now.size() << " bytes";
   for (const auto& [name, bytes] : Tree(program_folder()))
     EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
-  EXPECT_FALSE(fs::exists(program_folder() / "started.txt"));
+  EXPECT_TRUE(StaysAbsent(program_folder() / "started.txt"));
   EXPECT_NE(setup.log().find("connection closed before the end"), std::string::npos) << setup.log();
+}
+
+TEST_F(InstallationE2E, AfterAServerRestartOnlyWhatIsStillMissingComesAgain) {
+  WriteText(package() / "Sub" / "big.bin", RandomBytes(60 * 1024 * 1024, 12));
+  StartServer({"--level", "1"});
+  SetupProgram& setup = Setup("install_idle_seconds = 20\n");
+  const pid_t pid = setup.Start({"nofs"});
+  bool arriving = false;
+  for (int i = 0; i < 1500 && !arriving; ++i) {
+    arriving = setup.LastOutput().find("File ") != std::string::npos;
+    if (!arriving) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  server_->Restart();
+  WaitFor(pid, std::chrono::seconds(120));
+  const std::string log = setup.log();
+  if (log.find("connection closed before the end") == std::string::npos)
+    GTEST_SKIP() << "the installation finished before the server could be restarted";
+  EXPECT_EQ(Installed(program_folder()), Expected(package())) << Diagnostics();
+  EXPECT_NE(log.find("installation finished"), std::string::npos) << log;
+  // The second request carried what had been written before the restart.
+  const std::size_t again = log.rfind("request WantCustomerInstall");
+  ASSERT_NE(again, std::string::npos);
+  EXPECT_EQ(log.find("file \"DB\\data.prp\" written", again), std::string::npos) << log;
+  EXPECT_TRUE(WaitForFile(program_folder() / "started.txt"));
 }
 
 TEST_F(InstallationE2E, AFullDiskLeavesTheOldFilesAndSaysSo) {
@@ -324,7 +348,7 @@ TEST_F(InstallationE2E, AFullDiskLeavesTheOldFilesAndSaysSo) {
               output.find("files arrived") != std::string::npos)
       << output;
   EXPECT_FALSE(fs::exists(folder / "sub" / "huge.bin"));
-  EXPECT_FALSE(fs::exists(folder / "started.txt"));
+  EXPECT_TRUE(StaysAbsent(folder / "started.txt"));
   for (const auto& [name, bytes] : Tree(folder))
     EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
 }
