@@ -94,9 +94,16 @@ void Session::CloseOnStrand(const std::string& why) {
   asio::error_code ignored;
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
   socket_.close(ignored);
-  for (Outgoing& out : queue_)
+  for (Outgoing& out : queue_) {
     if (out.fd >= 0) ::close(out.fd);
-  queue_.clear();
+    out.fd = -1;
+  }
+  // A write in flight still points into the first entry's bytes until its
+  // handler runs: that one stays until the session goes.
+  if (writing_ && !queue_.empty())
+    queue_.erase(queue_.begin() + 1, queue_.end());
+  else
+    queue_.clear();
   prepared_.clear();
   ReleaseIncoming();
   Log("closed: " + why + "; sent " + std::to_string(files_sent_) + " files, " +
