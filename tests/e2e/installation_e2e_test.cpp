@@ -320,10 +320,16 @@ TEST_F(InstallationE2E, AfterAServerRestartOnlyWhatIsStillMissingComesAgain) {
 }
 
 TEST_F(InstallationE2E, AFullDiskLeavesTheOldFilesAndSaysSo) {
-  // The program folder on a small file system of its own.
+  // The program folder on a small file system of its own, with room for the
+  // (stripped) installer and 6 MiB more.
+  const fs::path stripped = root_.path() / "quorvane-setup";
+  const std::string strip = "strip -o '" + stripped.string() + "' '" + QUORVANE_SETUP_PROGRAM + "'";
+  ASSERT_EQ(std::system(strip.c_str()), 0);
+  const auto megabytes = fs::file_size(stripped) / (1024 * 1024) + 7;
   const fs::path small = root_.path() / "small";
   fs::create_directories(small);
-  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=12m") != 0)
+  const std::string size = "size=" + std::to_string(megabytes) + "m";
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, size.c_str()) != 0)
     GTEST_SKIP() << "cannot mount a tmpfs here";
   struct Unmount {
     fs::path path;
@@ -331,9 +337,7 @@ TEST_F(InstallationE2E, AFullDiskLeavesTheOldFilesAndSaysSo) {
   } unmount{small};
   const fs::path folder = small / "program";
   fs::create_directories(folder);
-  const std::string strip =
-      "strip -o '" + (folder / "quorvane-setup").string() + "' '" + QUORVANE_SETUP_PROGRAM + "'";
-  ASSERT_EQ(std::system(strip.c_str()), 0);
+  fs::copy_file(stripped, folder / "quorvane-setup");
   WriteText(folder / "readme.txt", "old readme");
   WriteText(package() / "Sub" / "huge.bin", RandomBytes(16 * 1024 * 1024, 9));
   StartServer();
