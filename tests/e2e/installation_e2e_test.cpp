@@ -209,14 +209,20 @@ TEST_F(InstallationE2E, FinMessageIsShown) {
 }
 
 TEST_F(InstallationE2E, ADeliveredUpdaterIsStartedInsteadOfTheClient) {
+  // The updater notes its arguments and whether the installer's lock was free.
   const fs::path updater = root_.path() / "updater.sh";
-  WriteText(updater, ClientScript("updater-args.txt"));
+  WriteText(updater,
+            "#!/bin/sh\nd=\"$(dirname \"$0\")\"\n"
+            "if flock -n \"$d/merx\" true; then echo free > \"$d/lock.txt\"; "
+            "else echo held > \"$d/lock.txt\"; fi\n"
+            "echo \"$@\" > \"$d/updater-args.txt\"\n");
   StartServer({"--updater", updater.string()});
   SetupProgram& setup = Setup();
   setup.Run({"nofs", "x"});
   // Started once the installer is gone: wait a moment for the script's file.
   WaitForFile(program_folder() / "updater-args.txt");
   EXPECT_EQ(ReadText(program_folder() / "updater-args.txt"), "nofs x\n") << Diagnostics();
+  EXPECT_EQ(ReadText(program_folder() / "lock.txt"), "free\n");
   EXPECT_TRUE(fs::exists(program_folder() / "upd.exe"));
   EXPECT_FALSE(fs::exists(program_folder() / "upd.zub"));
   EXPECT_TRUE(StaysAbsent(program_folder() / "started.txt"));
