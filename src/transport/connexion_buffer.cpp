@@ -32,7 +32,7 @@ const ClassInfo& TZelConnexionBuffer::StaticClass() {
 }
 
 TZelConnexionBuffer::TZelConnexionBuffer(TZelObject* owner, const ClassInfo& info)
-    : TZelConnexionBuffer(owner, info, FrameFolders::Default()) {}
+    : TZelConnexionBuffer(owner, info, FrameFolders()) {}
 
 TZelConnexionBuffer::TZelConnexionBuffer(TZelObject* owner, const ClassInfo& info,
                                          FrameFolders folders)

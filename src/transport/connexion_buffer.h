@@ -46,16 +46,18 @@ struct Chunk {
 
 class TZelConnexionBuffer : public TZelObject {
  public:
-  // The frame files go to `folders` (by default "DB\\TRM" and "DB\\TRM\\FST" below
-  // the program folder as it is at construction).
+  // The frame files go to `folders`; by default (or with empty folders) to
+  // "DB\\TRM" and "DB\\TRM\\FST" below the program folder as it is when each
+  // frame file is made.
   explicit TZelConnexionBuffer(TZelObject* owner, const ClassInfo& info = StaticClass());
   TZelConnexionBuffer(TZelObject* owner, const ClassInfo& info, FrameFolders folders);
   ~TZelConnexionBuffer() override;
 
   static const ClassInfo& StaticClass();
 
-  // The folders of this buffer's frame files. Set them before the first frame.
-  const FrameFolders& Folders() const { return folders_; }
+  // The folders of this buffer's frame files (the default ones resolved). Set
+  // them before the first frame.
+  FrameFolders Folders() const { return folders_.Resolved(); }
   void SetFolders(FrameFolders folders) { folders_ = std::move(folders); }
 
   // --- frames (caller holds the lock) ----------------------------------------

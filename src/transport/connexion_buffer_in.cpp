@@ -26,7 +26,7 @@ const ClassInfo& TZelConnexionBufferIn::StaticClass() {
 }
 
 TZelConnexionBufferIn::TZelConnexionBufferIn(TZelObject* owner)
-    : TZelConnexionBufferIn(owner, FrameFolders::Default()) {}
+    : TZelConnexionBufferIn(owner, FrameFolders()) {}
 
 TZelConnexionBufferIn::TZelConnexionBufferIn(TZelObject* owner, FrameFolders folders)
     : TZelConnexionBuffer(owner, StaticClass(), std::move(folders)), reassembler_(*this) {

@@ -25,7 +25,7 @@ const ClassInfo& TZelConnexionBufferOut::StaticClass() {
 }
 
 TZelConnexionBufferOut::TZelConnexionBufferOut(TZelObject* owner)
-    : TZelConnexionBufferOut(owner, FrameFolders::Default()) {}
+    : TZelConnexionBufferOut(owner, FrameFolders()) {}
 
 TZelConnexionBufferOut::TZelConnexionBufferOut(TZelObject* owner, FrameFolders folders)
     : TZelConnexionBuffer(owner, StaticClass(), std::move(folders)),

@@ -27,7 +27,11 @@ FrameFolders FrameFolders::Default() {
   return Below(TZelObject::BaseFolder());
 }
 
-TxTrame::TxTrame(TZelObject* owner) : TxTrame(owner, FrameFolders::Default()) {}
+FrameFolders FrameFolders::Resolved() const {
+  return IsDefault() ? Default() : *this;
+}
+
+TxTrame::TxTrame(TZelObject* owner) : TxTrame(owner, FrameFolders()) {}
 
 TxTrame::TxTrame(TZelObject* owner, FrameFolders folders)
     : TZelObject(owner, StaticClass()), folders_(std::move(folders)), object_id_(kNullIdText) {
@@ -61,16 +65,16 @@ void TxTrame::OpenForWrite(std::int32_t number, const TZelObject* object) {
   }
   number_ = number;
   if (IsNamed())
-    path_ = folders_.prepared + "\\" + dump_name_;
+    path_ = folders_.Resolved().prepared + "\\" + dump_name_;
   else
-    path_ = folders_.frames + "\\" + Name() + "_" + std::to_string(number) + ".trm";
+    path_ = folders_.Resolved().frames + "\\" + Name() + "_" + std::to_string(number) + ".trm";
   OpenFile("w+b");
 }
 
 void TxTrame::OpenPrepared(const std::string& name) {
   number_ = 0;
   prepared_name_ = name;
-  path_ = folders_.prepared + "\\" + name;
+  path_ = folders_.Resolved().prepared + "\\" + name;
   OpenFile("rb");
   std::fseek(file_, 0, SEEK_END);
   size_ = std::ftell(file_);

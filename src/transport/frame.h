@@ -27,6 +27,10 @@ struct FrameFolders {
   static FrameFolders Below(const std::string& root);
   // Below the program folder as it is when called: the installer's folders.
   static FrameFolders Default();
+  // Empty folders stand for the default, taken when a frame file is made, so
+  // the program folder may still change after a buffer is built.
+  bool IsDefault() const { return frames.empty() && prepared.empty(); }
+  FrameFolders Resolved() const;
 };
 
 // The file-safe form of a fresh GUID: a token that makes file and object names unique.
@@ -63,7 +67,7 @@ class TxTrame : public TZelObject {
   void NotifyProgress() const;
 
   const std::string& Path() const { return path_; }
-  const FrameFolders& Folders() const { return folders_; }
+  FrameFolders Folders() const { return folders_.Resolved(); }
   std::int32_t Number() const { return number_; }
   const std::string& PreparedName() const { return prepared_name_; }
   const std::string& ObjectId() const { return object_id_; }

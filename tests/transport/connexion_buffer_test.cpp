@@ -117,6 +117,24 @@ TEST_F(BufferTest, BuffersTakeTheirFrameFoldersExplicitly) {
   EXPECT_TRUE(FilesIn("DB\\TRM\\FST").empty());
 }
 
+// Without explicit folders the program folder counts as it is when a frame file
+// is made, not when the buffer was built: the program may set it afterwards.
+TEST_F(BufferTest, DefaultFoldersFollowTheProgramFolderWhenFramesAreMade) {
+  TZelConnexionBufferOut buffer(nullptr);
+  testing::TempFolder later("qv_later_program");
+  SetProgramFolder(later.folder());
+  std::filesystem::create_directories(NativePath("DB\\TRM\\FST"));
+  {
+    std::lock_guard guard(buffer.Mutex());
+    TxTrame* frame = buffer.NewFrame(std::string(), nullptr);
+    EXPECT_TRUE(frame->Path().starts_with(later.folder() + "DB\\TRM\\")) << frame->Path();
+    EXPECT_TRUE(frame->IsOpen());
+    EXPECT_EQ(buffer.Folders().frames, later.folder() + "DB\\TRM");
+    buffer.RemoveFrame(frame);
+  }
+  SetProgramFolder(scope_->folder());
+}
+
 TEST_F(BufferTest, StatisticsLineMatchesByteForByte) {
   TZelConnexionBufferOut buffer(nullptr);
   std::lock_guard guard(buffer.Mutex());
