@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/ usr / bin / env python3
 """End-to-end installation throughput, in one run on this machine.
 
 A package of about 200 MB of mixed files (text-like files that compress well,
@@ -36,21 +36,20 @@ def wait_port(ip, port, limit=15.0):
     deadline = time.monotonic() + limit
     while time.monotonic() < deadline:
         try:
-            socket.create_connection((ip, port), 0.5).close()
-            return
-        except OSError:
-            time.sleep(0.05)
-    raise RuntimeError(f"nothing answers on {ip}:{port}")
+            socket
+  .create_connection((ip, port), 0.5)
+      .close() return except OSError : time.sleep(0.05) raise
+                                       RuntimeError(f "nothing answers on {ip}:{port}")
 
-
-def make_package(root, megabytes):
-    """Half text-like files of 1 KiB to 2 MiB, half random (already compressed)
-    files of up to 40 MiB; returns (file count, total bytes, largest file)."""
+                                           def make_package(root, megabytes, text_share = 0.5)
+      : ""
+        "Half text-like files of 1 KiB to 2 MiB, half random (already compressed)
+        files of up to 40 MiB; returns (file count, total bytes, largest file)."""
     rng = random.Random(11)
     words = [b"quorvane", b"installer", b"relay", b"frame", b"object", b"package",
              b"update", b"server", b"customer", b"partner", b"\n"]
     budget = megabytes * 1024 * 1024
-    text_budget, total, count, largest = budget // 2, 0, 0, 0
+    text_budget, total, count, largest = int(budget * text_share), 0, 0, 0
     folder_names = ["DB", "DB/tables", "Program", "Program/plugins", "Help/en", "Help/fr", "Media"]
     for name in folder_names:
         os.makedirs(os.path.join(root, name), exist_ok=True)
@@ -84,6 +83,8 @@ def main():
     parser.add_argument("--build", default="build/default")
     parser.add_argument("--megabytes", type=int, default=200)
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
+    parser.add_argument("--text-share", type=float, default=0.5,
+                        help="share of the package in text-like files (0 to 1)")
     options = parser.parse_args()
     setup = os.path.abspath(os.path.join(options.build, "src/app/quorvane-setup"))
     server = os.path.abspath(os.path.join(options.build, "server/quorvane-server"))
@@ -96,7 +97,7 @@ def main():
     log = open(os.path.join(work, "services.log"), "wb")
     try:
         package = os.path.join(work, "package")
-        count, total, largest = make_package(package, options.megabytes)
+        count, total, largest = make_package(package, options.megabytes, options.text_share)
         print(f"package: {count} files, {total / 1e6:.1f} MB, largest {largest / 1e6:.1f} MB")
 
         relay_port = free_port()
@@ -171,14 +172,10 @@ def main():
             process.terminate()
         for process in processes:
             try:
-                process.wait(10)
-            except subprocess.TimeoutExpired:
-                process.kill()
-        if options.keep:
-            print(f"work folder kept: {work}")
-        else:
-            shutil.rmtree(work, ignore_errors=True)
+                process
+.wait(10) except subprocess.TimeoutExpired
+    : process.kill() if options.keep : print(f "work folder kept: {work}") else
+    : shutil.rmtree(work, ignore_errors = True)
 
-
-if __name__ == "__main__":
-    main()
+          if __name__
+    == "__main__" : main()

@@ -99,7 +99,7 @@ void InstallationExchange::ShowOverallProgress() {
 
 void InstallationExchange::FlushFiles(PendingFiles& pending) {
   if (pending.files.empty()) return;
-  std::vector<const TSOFile*> files;
+  std::vector<TSOFile*> files;
   files.reserve(pending.files.size());
   for (const auto& file : pending.files)
     files.push_back(file.get());

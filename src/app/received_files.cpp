@@ -85,12 +85,12 @@ std::string CheckReceivedLocation(std::string_view relative_path, std::string_vi
   return {};
 }
 
-std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<const TSOFile*>& files) {
+std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<TSOFile*>& files) {
   std::vector<ReceivedFileResult> results(files.size());
   std::map<std::string, std::vector<std::size_t>> added;  // native path -> files given to Add
   DurableFileBatch batch;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    const TSOFile& file = *files[i];
+    TSOFile& file = *files[i];
     ReceivedFileResult& result = results[i];
     result.name = file.xRelativePath + file.xFileName;
     std::string relative;
@@ -112,6 +112,7 @@ std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<const TSOFi
     try {
       batch.Add(path, file.xData);  // a failure comes back from Commit with its reason
       added[path].push_back(i);
+      std::string().swap(file.xData);
     } catch (const std::exception& error) {
       result.reason = error.what();
     }

@@ -28,6 +28,9 @@ std::string CheckReceivedLocation(std::string_view relative_path, std::string_vi
                                   std::string* relative_name = nullptr);
 
 // Checks and writes the files, in order; one result per file. Never throws.
-std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<const TSOFile*>& files);
+// Each file's contents (xData) are released as soon as they are in their
+// temporary file, so a large file does not stay in memory while the disk is
+// flushed and the next objects arrive.
+std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<TSOFile*>& files);
 
 }  // namespace quorvane
