@@ -1,4 +1,4 @@
-#!/ usr / bin / env python3
+#!/usr/bin/env python3
 """End-to-end installation throughput, in one run on this machine.
 
 A package of about 200 MB of mixed files (text-like files that compress well,
@@ -12,7 +12,7 @@ warm-up installation first, as the archive is prepared before its timing.
 Prints both times, the ratio (installer / tar pipeline; goal <= 1.0), and the
 installer's peak resident memory against the largest file (goal <= 2.5x).
 
-    bench/install_vs_tar.py [--build build/default] [--megabytes 200]
+    bench/install_vs_tar.py [--build build/default] [--megabytes 200] [--text-share 0.5]
 """
 import argparse
 import os
@@ -36,15 +36,16 @@ def wait_port(ip, port, limit=15.0):
     deadline = time.monotonic() + limit
     while time.monotonic() < deadline:
         try:
-            socket
-  .create_connection((ip, port), 0.5)
-      .close() return except OSError : time.sleep(0.05) raise
-                                       RuntimeError(f "nothing answers on {ip}:{port}")
+            socket.create_connection((ip, port), 0.5).close()
+            return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError(f"nothing answers on {ip}:{port}")
 
-                                           def make_package(root, megabytes, text_share = 0.5)
-      : ""
-        "Half text-like files of 1 KiB to 2 MiB, half random (already compressed)
-        files of up to 40 MiB; returns (file count, total bytes, largest file)."""
+
+def make_package(root, megabytes, text_share=0.5):
+    """Half text-like files of 1 KiB to 2 MiB, half random (already compressed)
+    files of up to 40 MiB; returns (file count, total bytes, largest file)."""
     rng = random.Random(11)
     words = [b"quorvane", b"installer", b"relay", b"frame", b"object", b"package",
              b"update", b"server", b"customer", b"partner", b"\n"]
@@ -172,10 +173,14 @@ def main():
             process.terminate()
         for process in processes:
             try:
-                process
-.wait(10) except subprocess.TimeoutExpired
-    : process.kill() if options.keep : print(f "work folder kept: {work}") else
-    : shutil.rmtree(work, ignore_errors = True)
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+        if options.keep:
+            print(f"work folder kept: {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
 
-          if __name__
-    == "__main__" : main()
+
+if __name__ == "__main__":
+    main()
