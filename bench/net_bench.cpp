@@ -111,11 +111,12 @@ double Seconds(Clock::duration d) {
 // socat serves the file on 127.0.0.2; a plain socat client copies it to /dev/null.
 double ReferenceCopy(const Path& path, const std::string& file) {
   const std::uint16_t port = FreePort();
-  const pid_t server = Spawn({"socat", "-u", "FILE:" + file,
+  const pid_t server = Spawn({"socat", "-b", "131072", "-u", "FILE:" + file,
                               "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.2,reuseaddr"});
   SleepMs(150);
   const auto start = Clock::now();
-  const pid_t client = Spawn({"socat", "-u", SocatClient(path, port), "OPEN:/dev/null"});
+  const pid_t client =
+      Spawn({"socat", "-b", "131072", "-u", SocatClient(path, port), "OPEN:/dev/null"});
   Wait(client);
   const double seconds = Seconds(Clock::now() - start);
   Wait(server);
@@ -131,7 +132,7 @@ struct Run {
 Run Download(const Path& path, const std::string& file, int count, TZelObject& root,
              TZelObjectsStackManagerIn& stack) {
   const std::uint16_t port = FreePort();
-  const pid_t server = Spawn({"socat", "-u", "FILE:" + file,
+  const pid_t server = Spawn({"socat", "-b", "131072", "-u", "FILE:" + file,
                               "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.2,reuseaddr"});
   SleepMs(150);
   bench::ResetPeak();
@@ -173,8 +174,8 @@ Run Upload(const Path& path, const std::vector<std::unique_ptr<TSOFile>>& object
            TZelObject& root) {
   const std::uint16_t port = FreePort();
   const pid_t sink =
-      Spawn({"socat", "-u", "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.2,reuseaddr",
-             "OPEN:/dev/null"});
+      Spawn({"socat", "-b", "131072", "-u",
+             "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.2,reuseaddr", "OPEN:/dev/null"});
   SleepMs(150);
   bench::ResetPeak();
   const std::size_t base = bench::BytesInUse();
