@@ -264,9 +264,8 @@ void TZelConnexionBufferIn::DispatchObject(std::string& stream, MemoryCharge cha
 
 bool TZelConnexionBufferIn::WaitForAuthentication(std::uint32_t timeout_ms) {
   if (IsAuthenticated() || !authentication_) return true;
-  const bool signaled = authentication_->Wait(timeout_ms) == WaitResult::kSignaled;
-  authentication_->Reset();
-  return signaled && !IsShutDown();
+  const bool signaled = authentication_->WaitAndReset(timeout_ms) == WaitResult::kSignaled;
+  return (signaled || IsAuthenticated()) && !IsShutDown();
 }
 
 bool TZelConnexionBufferIn::IsAuthenticatedAs(const Guid& id, std::uint32_t timeout_ms) {
