@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 
 #include "util/codec.h"
 
@@ -11,10 +12,11 @@ ServerLog::~ServerLog() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-bool ServerLog::Open(const std::string& target, std::string* error) {
+bool ServerLog::Open(const std::string& target, std::string* error, std::uintmax_t limit) {
   std::lock_guard guard(mutex_);
   if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
+  path_.clear();
   if (target.empty() || target == "-") return true;
   file_ = std::fopen(target.c_str(), "a");
   if (file_ == nullptr) {
@@ -22,6 +24,11 @@ bool ServerLog::Open(const std::string& target, std::string* error) {
     return false;
   }
   std::setvbuf(file_, nullptr, _IOLBF, 0);
+  path_ = target;
+  limit_ = limit;
+  std::error_code ec;
+  size_ = std::filesystem::file_size(target, ec);
+  if (ec) size_ = 0;
   return true;
 }
 
@@ -42,8 +49,17 @@ void ServerLog::Line(std::string_view text) {
     line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
   line += '\n';
   std::lock_guard guard(mutex_);
+  if (file_ != nullptr && size_ > 0 && size_ + line.size() > limit_) {
+    std::fclose(file_);
+    std::error_code ec;
+    std::filesystem::rename(path_, path_ + ".1", ec);
+    file_ = std::fopen(path_.c_str(), "a");
+    if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOLBF, 0);
+    size_ = 0;
+  }
   std::FILE* out = file_ != nullptr ? file_ : stderr;
   std::fwrite(line.data(), 1, line.size(), out);
+  size_ += line.size();
   ++lines_;
 }
 
