@@ -190,6 +190,9 @@ bool InstallationExchange::ReceiveInstallation(WindowRef& connecting) {
   PendingFiles pending;
   while (running && idle < limits_.idle_polls) {
     ++idle;
+    // Read before the stack is emptied: a connection ends only after its last
+    // objects were pushed, so a closed line seen here leaves nothing behind.
+    const bool connected = link_.ServerConnected();
     // Every object already waiting, in order: files are written in batches, an
     // answer first writes the files that came before it.
     while (running) {
@@ -220,7 +223,7 @@ bool InstallationExchange::ReceiveInstallation(WindowRef& connecting) {
       idle = 0;
     }
     ui_.UpdateItemProgress(download_, link_.CurrentObjectSize(), received);
-    if (!link_.ServerConnected()) {
+    if (!connected) {
       if (!Reconnect()) break;
       link_.ClearReceiveProgress();
       last_progress = 0;

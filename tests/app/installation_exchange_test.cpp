@@ -343,6 +343,20 @@ TEST_F(ExchangeTest, AClosedConnectionIsReopenedAndAskedAgainWithAFreshInventory
   EXPECT_EQ(progress.back().args[3], "2");
 }
 
+TEST_F(ExchangeTest, AnEndWordPushedJustBeforeTheLineClosesIsNotMistakenForADrop) {
+  link_.on_request = [](ScriptedLink& link, std::size_t) {
+    link.on_poll = [](ScriptedLink& l, int) {
+      // The receive thread pushes "Fin" and ends, between two looks of the loop.
+      l.Answer(protocol::kInstallEnd);
+      l.connected = false;
+      l.on_poll = nullptr;
+    };
+  };
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(link_.requests.size(), 1u);
+  EXPECT_EQ(outcome_.reconnects, 0);
+}
+
 TEST_F(ExchangeTest, AConnectionThatCannotBeReopenedFailsAfterThreeAttempts) {
   link_.send_results = {true, false, false, false, true};
   link_.on_request = [](ScriptedLink& link, std::size_t) {
