@@ -24,14 +24,28 @@ bool StatFile(const fs::path& path, std::int64_t& size, std::int64_t& mtime_ns) 
   return true;
 }
 
-// A name the installer can write as it stands: it survives the trip through
-// Windows-1252, holds no control character, no backslash and no colon.
+// Device names Windows reserves, with or without an extension.
+bool ReservedOnWindows(const std::string& name) {
+  std::string stem = UpperCase(name.substr(0, name.find('.')));
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  for (const char* device : kDevices)
+    if (stem == device) return true;
+  return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
+         stem[3] >= '1' && stem[3] <= '9';
+}
+
+// A name the installer can write on every system as it stands: it survives the
+// trip through Windows-1252, holds no control character and none of the
+// characters Windows forbids, does not end in a dot or a blank, and is no device.
 bool WireName(const std::string& utf8, std::string& wire) {
   wire = Utf8ToCp1252(utf8);
   if (wire.empty() || Cp1252ToUtf8(wire) != utf8) return false;
   for (unsigned char c : wire)
-    if (c < 0x20 || c == '\\' || c == ':' || c == 0x7f) return false;
-  return wire != "." && wire != "..";
+    if (c < 0x20 || c == 0x7f ||
+        std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)
+      return false;
+  if (wire.back() == '.' || wire.back() == ' ') return false;
+  return !ReservedOnWindows(wire);
 }
 
 bool Hidden(const fs::path& name) {

@@ -78,6 +78,11 @@ TEST_F(CatalogueTest, RefusesHiddenUnwritableAndCaseTwinNames) {
   WriteFile(root_ / ".hidden", "x");
   WriteFile(root_ / "back\\slash.txt", "x");
   WriteFile(root_ / "tab\tname", "x");
+  WriteFile(root_ / "what?.txt", "x");
+  WriteFile(root_ / "trailing.", "x");
+  WriteFile(root_ / "aux.txt", "x");
+  WriteFile(root_ / "Com3", "x");
+  WriteFile(root_ / "Com0.txt", "x");              // not a device
   WriteFile(root_ / "snow\xe2\x98\x83.txt", "x");  // a snowman: not in Windows-1252
   WriteFile(root_ / "caf\xc3\xa9.txt", "x");       // é: in Windows-1252
   WriteFile(root_ / "Readme.TXT", "x");
@@ -85,7 +90,7 @@ TEST_F(CatalogueTest, RefusesHiddenUnwritableAndCaseTwinNames) {
   ::mkfifo((root_ / "fifo").c_str(), 0600);
   auto catalogue = Catalogue();
   const std::vector<PackageFile> files = catalogue.Scan();
-  EXPECT_EQ(Names(files), (std::vector<std::string>{"caf\xe9.txt", "README.txt"}));
+  EXPECT_EQ(Names(files), (std::vector<std::string>{"caf\xe9.txt", "Com0.txt", "README.txt"}));
   EXPECT_TRUE(Logged("differs only in case"));
   EXPECT_TRUE(Logged("cannot be written"));
   EXPECT_TRUE(Logged("not a plain file"));
