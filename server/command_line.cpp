@@ -77,6 +77,11 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
                  "Seconds a connection may stay silent before it is closed")
       ->check(CLI::Range(1, 86400))
       ->capture_default_str();
+  app.add_option("--request-timeout", o.request_seconds,
+                 "Seconds from the connect within which the installation request must have "
+                 "arrived, however slowly its bytes come")
+      ->check(CLI::Range(1, 86400))
+      ->capture_default_str();
   app.add_option("--max-connections", o.max_connections, "Connections at once, in total")
       ->check(CLI::Range(1, 100000))
       ->capture_default_str();

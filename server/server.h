@@ -30,6 +30,7 @@ struct ServerOptions {
   bool cache = true;
   std::size_t cache_memory = std::size_t{256} << 20;
   int idle_seconds = 60;
+  int request_seconds = 120;  // from connect to the installation request
   std::size_t max_connections = 1024;
   std::size_t max_per_address = 256;
   std::size_t max_frame = std::size_t{8} << 20;    // largest frame accepted from a client

@@ -118,9 +118,20 @@ void Session::Touch() {
 void Session::ArmIdleTimer() {
   if (closed_) return;
   const auto limit = std::chrono::seconds(std::max(1, context_.options->idle_seconds));
-  idle_timer_.expires_at(last_activity_ + limit);
-  idle_timer_.async_wait([self = shared_from_this(), limit](const asio::error_code& error) {
+  const auto request_limit = std::chrono::seconds(std::max(1, context_.options->request_seconds));
+  // Wake for whichever comes first: silence, or the request's deadline.
+  auto wake = last_activity_ + limit;
+  if (!installing_) wake = std::min(wake, connected_ + request_limit);
+  idle_timer_.expires_at(wake);
+  idle_timer_.async_wait([self = shared_from_this(), limit,
+                          request_limit](const asio::error_code& error) {
     if (error || self->closed_) return;
+    if (!self->installing_ &&
+        std::chrono::steady_clock::now() >= self->connected_ + request_limit) {
+      self->CloseOnStrand("no installation request within " +
+                          std::to_string(request_limit.count()) + " s");
+      return;
+    }
     const bool waiting_on_us = self->pool_jobs_ > 0 || (self->installing_ && !self->finished_ &&
                                                         self->queue_.empty() && !self->writing_);
     if (waiting_on_us || std::chrono::steady_clock::now() < self->last_activity_ + limit) {

@@ -105,6 +105,7 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
   asio::steady_timer idle_timer_;
   std::chrono::steady_clock::time_point last_activity_;
   std::chrono::steady_clock::time_point install_started_;
+  std::chrono::steady_clock::time_point connected_ = std::chrono::steady_clock::now();
   std::vector<std::uint8_t> read_buffer_;
   std::vector<char> chunk_;
   FrameReassembler reassembler_{*this};

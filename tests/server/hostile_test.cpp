@@ -88,6 +88,15 @@ class ServerChild {
     return -1;
   }
   std::string Log() const { return ReadFile(log_); }
+  // The line is written just after the socket is closed: wait for it.
+  bool WaitForLog(const std::string& text) const {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (Log().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  }
   std::uint16_t port() const { return port_; }
   // Peak resident memory in KiB.
   long PeakKb() const {
@@ -257,11 +266,34 @@ TEST(HostileClientsTest, AFloodOfSmallObjectsIsCutAndLogged) {
     flood += ObjectFrames(answer, 0);
   }
   EXPECT_TRUE(ClosedByServerAfter(server.port(), flood, 10s));
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (server.Log().find("too many objects") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(50ms);
-  EXPECT_NE(server.Log().find("too many objects"), std::string::npos);
+  EXPECT_TRUE(server.WaitForLog("too many objects"));
+  EXPECT_EQ(server.Terminate(), 0);
+}
+
+TEST(HostileClientsTest, ARequestTrickledByteByByteMeetsItsDeadline) {
+  quorvane::testing::TempFolder temp("quorvane-server-trickle");
+  WriteFile(temp.path() / "package" / "a.txt", "a");
+  ServerChild server(temp.path() / "package", temp.path(),
+                     {"--idle-timeout", "5", "--request-timeout", "2"});
+  ASSERT_NE(server.port(), 0);
+  const int fd = ConnectTo("127.0.0.1", server.port(), 5000);
+  ASSERT_GE(fd, 0);
+  // A header announcing 1 MB, then a byte every 200 ms: never idle, never done.
+  const std::string header = FrameHeader(1 << 20);
+  bool closed = false;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 60 && !closed; ++i) {
+    const char byte = i < static_cast<int>(header.size()) ? header[i] : 'x';
+    closed = ::send(fd, &byte, 1, MSG_NOSIGNAL) != 1;
+    char buffer[4096];
+    pollfd p{fd, POLLIN, 0};
+    while (!closed && ::poll(&p, 1, 200) > 0)
+      closed = ::recv(fd, buffer, sizeof buffer, 0) <= 0;
+  }
+  ::close(fd);
+  EXPECT_TRUE(closed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
+  EXPECT_TRUE(server.WaitForLog("no installation request within 2 s")) << server.Log();
   EXPECT_EQ(server.Terminate(), 0);
 }
 
@@ -276,7 +308,7 @@ TEST(HostileClientsTest, ConnectionLimitsPerAddressAndInTotal) {
     held.push_back(ConnectTo("127.0.0.1", server.port(), 5000));
   // The fourth from the same address is closed at once.
   EXPECT_TRUE(ClosedByServerAfter(server.port(), "", 5s));
-  EXPECT_NE(server.Log().find("too many connections from 127.0.0.1 (3)"), std::string::npos);
+  EXPECT_TRUE(server.WaitForLog("too many connections from 127.0.0.1 (3)"));
   // Two more from other addresses fill the total; a sixth is closed at once.
   held.push_back(ConnectFrom("127.0.0.2", server.port()));
   held.push_back(ConnectFrom("127.0.0.3", server.port()));
@@ -289,8 +321,7 @@ TEST(HostileClientsTest, ConnectionLimitsPerAddressAndInTotal) {
     if (::poll(&p, 1, 100) > 0) closed = ::recv(sixth, &byte, 1, 0) <= 0;
   ::close(sixth);
   EXPECT_TRUE(closed);
-  EXPECT_NE(server.Log().find("refused: too many connections (5)"), std::string::npos)
-      << server.Log();
+  EXPECT_TRUE(server.WaitForLog("refused: too many connections (5)")) << server.Log();
   for (int fd : held)
     ::close(fd);
   // Once they are gone, an installation goes through again.
