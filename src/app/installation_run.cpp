@@ -44,6 +44,34 @@ class ConnectionStatusInstallation {
   UiConnectionStatus status_;
 };
 
+// The run objects. The normal path stops the manager and destroys them in their
+// fixed order itself; should an error escape the run, this does the same, so no
+// connection thread outlives the stack it pushes onto.
+struct RunObjects {
+  std::unique_ptr<TZelConnexionsManagerByMe> manager;
+  std::unique_ptr<TZelObjectsStackManagerIn> stack;
+  std::unique_ptr<TZelDataTransfer> transfer;
+  std::unique_ptr<TZelSObjectCustomerIdentification> identification;
+
+  void Destroy() {
+    stack.reset();
+    manager.reset();
+    transfer.reset();
+    identification.reset();
+  }
+  ~RunObjects() {
+    if (manager) {
+      try {
+        manager->Stop();
+        manager->Close();
+      } catch (...) {
+        DiagnosticLog(kLogLayer, "the connections could not be stopped cleanly");
+      }
+    }
+    Destroy();
+  }
+};
+
 bool Contains(const std::string& flags, std::string_view word) {
   return flags.find(word) != std::string::npos;
 }
@@ -79,11 +107,13 @@ bool RunInstallation(const std::string& flags, const std::vector<std::string>&,
   ConnectionStatusInstallation status_lines(ui);
   CompleteFrameMarkers();
 
-  auto manager = std::make_unique<TZelConnexionsManagerByMe>();
-  auto stack = std::make_unique<TZelObjectsStackManagerIn>(nullptr);
-  auto transfer = std::make_unique<TZelDataTransfer>();
-  manager->SetStackManager(stack.get());
-  manager->SetDataTransfer(transfer.get());
+  RunObjects run;
+  run.manager = std::make_unique<TZelConnexionsManagerByMe>();
+  run.stack = std::make_unique<TZelObjectsStackManagerIn>(nullptr);
+  run.transfer = std::make_unique<TZelDataTransfer>();
+  TZelConnexionsManagerByMe* manager = run.manager.get();
+  manager->SetStackManager(run.stack.get());
+  manager->SetDataTransfer(run.transfer.get());
   RegisterClasses();
 
   if (!Contains(flags, "NOFS")) {
@@ -92,13 +122,14 @@ bool RunInstallation(const std::string& flags, const std::vector<std::string>&,
   }
   WindowRef connecting = ui.ShowConnectingWindow();
 
-  auto identification = std::make_unique<TZelSObjectCustomerIdentification>(manager.get());
+  run.identification = std::make_unique<TZelSObjectCustomerIdentification>(manager);
+  TZelSObjectCustomerIdentification* identification = run.identification.get();
   identification->SetPersistName("Identification");
   identification->Open();
   const std::string kept_nick_name = identification->xsNickName;
   identification->xsNickName.clear();
   identification->EnsureId();
-  manager->SetIdentification(identification.get());
+  manager->SetIdentification(identification);
 
   manager->Open();
   manager->SetDevelop(Contains(flags, "DEVELOP"));
@@ -111,7 +142,7 @@ bool RunInstallation(const std::string& flags, const std::vector<std::string>&,
   ExchangeLimits limits;
   limits.idle_polls =
       static_cast<std::uint32_t>(Site().install_idle_seconds) * 1000 / limits.poll_ms;
-  ManagerInstallLink link(*manager, *stack);
+  ManagerInstallLink link(*manager, *run.stack);
   InstallationExchange exchange(link, ui, limits);
   bool result = exchange.RunInstallSession();
 
@@ -122,10 +153,7 @@ bool RunInstallation(const std::string& flags, const std::vector<std::string>&,
   identification->xsNickName = kept_nick_name.empty() ? kDefaultNickName : kept_nick_name;
   identification->Close();  // stores it in its file
 
-  stack.reset();
-  manager.reset();
-  transfer.reset();
-  identification.reset();
+  run.Destroy();
 
   if (exchange.Outcome().updater_written) {
     result = false;
