@@ -200,6 +200,45 @@ TEST_F(InstallationE2E, DiscoveryReadsThePagesAndNofsFetchesNone) {
   EXPECT_EQ(partner.xsStartWeb, "www.acme.example");
 }
 
+TEST_F(InstallationE2E, DiscoveryEdgeCasesWithTheRealInstaller) {
+  StartServer();
+  HttpPages pages;
+  // An address without "/" after it, and an owner page that answers NULL.
+  pages.Write("ip.htm", "<title>ip.fic:127.0.0.1</title>");
+  pages.Write("getowner.htm", "<title>NULLqrvnewww.somewhere.exampleqrvne</title>");
+  SetupProgram& setup = Setup();
+  WriteText(program_folder() / "site.toml",
+            "relay_lan_prefix = \"127.0.0.\"\naddress_page_url = \"" + pages.Url("ip.htm") +
+                "\"\nowner_page_url = \"" + pages.Url("getowner.htm") + "\"\n");
+  std::string settings = ReadText(setup.settings());
+  settings.replace(settings.find("PROXYIP = \"127.0.0.1\""), 21, "PROXYIP = \"127.0.0.78\"");
+  WriteText(setup.settings(), settings);
+  setup.Run({});
+  EXPECT_TRUE(WaitForFile(program_folder() / "started.txt")) << Diagnostics();
+  RegisterClasses();
+  TZelDataTransfer transfer;
+  const std::string partner_file = (program_folder() / "db" / "customer.by.zub").string();
+  TZelSObjectPartner cleared;
+  ASSERT_TRUE(transfer.LoadObject(cleared, partner_file));
+  EXPECT_EQ(cleared.xsCompagnyName, "");
+  EXPECT_EQ(cleared.xsStartWeb, "");
+  EXPECT_FALSE(cleared.IdIsNull());
+
+  // A stored partner with the maker's name is cleared at the next start, and the
+  // owner page is not asked again (the partner has its identifier).
+  cleared.xsCompagnyName = " FarnWick ";
+  cleared.xsStartWeb = "www.farnwick.example";
+  ASSERT_TRUE(transfer.SaveObject(cleared, partner_file, FileSaveMode::Compressed, 9));
+  const std::size_t asked = pages.RequestLog().size();
+  setup.Run({});
+  TZelSObjectPartner again;
+  ASSERT_TRUE(transfer.LoadObject(again, partner_file));
+  EXPECT_EQ(again.xsCompagnyName, "");
+  EXPECT_EQ(again.xsStartWeb, "");
+  EXPECT_EQ(again.GetId(), cleared.GetId());
+  EXPECT_EQ(pages.RequestLog().substr(asked).find("getowner"), std::string::npos);
+}
+
 TEST_F(InstallationE2E, FinMessageIsShown) {
   StartServer({"--fin-message", "Welcome to Quorvane"});
   SetupProgram& setup = Setup();
