@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "objects/files.h"
+#include "server_fixture.h"
+#include "util/pe_builder.h"
 
 namespace quorvane::server {
 namespace {
@@ -88,3 +90,27 @@ TEST(InventoryTest, ListsBeyondTheLimitAreCut) {
 
 }  // namespace
 }  // namespace quorvane::server
+
+namespace quorvane::server::testing {
+namespace {
+
+// The version the catalogue reads from a real PE file decides, with its size.
+TEST(InventoryVersionTest, AProgramOfTheSameSizeInAnotherVersionIsSentAgain) {
+  quorvane::testing::TempFolder temp("quorvane-server-version");
+  const std::string image = quorvane::testing::SampleImage();  // version 1.0.0.12
+  WriteFile(temp.path() / "package" / "Setup.exe", image);
+  PackageCatalogue catalogue(temp.path() / "package", std::nullopt);
+  const std::vector<PackageFile> package = catalogue.Scan();
+  ASSERT_EQ(package.size(), 1u);
+  EXPECT_EQ(package[0].version, "1.0.0.12");
+  const auto size = static_cast<std::int64_t>(image.size());
+  TSOFilesList older;
+  older.AddFile("", "setup.exe", "1.0.0.11", size);
+  EXPECT_EQ(PlanInstallation(package, Inventory::FromFilesList(older)).files.size(), 1u);
+  TSOFilesList same;
+  same.AddFile("", "setup.exe", "1.0.0.12", size);
+  EXPECT_TRUE(PlanInstallation(package, Inventory::FromFilesList(same)).files.empty());
+}
+
+}  // namespace
+}  // namespace quorvane::server::testing
