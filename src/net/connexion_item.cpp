@@ -97,32 +97,15 @@ void TZelConnexionThread::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
-void TZelConnexionThread::ExecuteSend() {
-  TZelClientSocket& socket = *item_.Socket();
+void TZelConnexionThread::RunLoop(const std::function<std::optional<std::string>()>& step) {
+  const TZelClientSocket& socket = *item_.Socket();
   std::string reason = "stopped";
-  out_->Signal();  // whatever was queued before the start goes out at once
   while (!terminated_.load() && socket.Active()) {
     try {
-      // The result is not trusted: a wake-up can be lost between a timed-out wait
-      // and its reset, so the ready list is drained after every return.
-      out_->WaitForWork(static_cast<std::uint32_t>(item_.Timings().io_timeout_ms));
-      if (terminated_.load() || out_->IsShutDown()) break;
-      bool failed = false;
-      for (;;) {
-        Chunk chunk = out_->TakeChunkLocked(kMaxChunk);
-        if (chunk.count <= 0) break;
-        if (!socket.Active()) break;
-        const IoResult written =
-            stream_->Write(chunk.block.get(), static_cast<std::size_t>(chunk.count));
-        if (written.status != IoStatus::kOk) {
-          reason = "write " + IoStatusText(written) + " after " + std::to_string(written.count) +
-                   " of " + std::to_string(chunk.count) + " bytes";
-          failed = true;
-          break;
-        }
-        item_.Touch();
+      if (std::optional<std::string> end = step()) {
+        reason = std::move(*end);
+        break;
       }
-      if (failed) break;
     } catch (const std::exception& error) {
       lock_object_->HandleException();
       reason = std::string("exception: ") + error.what();
@@ -137,57 +120,56 @@ void TZelConnexionThread::ExecuteSend() {
     reason = "stopped";
   else if (!socket.Active() && reason == "stopped")
     reason = "socket closed";
-  item_.ThreadEnded(true, reason);
+  item_.ThreadEnded(send_, reason);
   PostThreadEnd(*lock_object_);
   ended_.store(true);
 }
 
-void TZelConnexionThread::ExecuteReceive() {
-  TZelClientSocket& socket = *item_.Socket();
-  std::string reason = "stopped";
-  while (!terminated_.load() && socket.Active()) {
-    try {
-      if (in_->OverBudget()) {
-        // Back-pressure: the objects of this connection fill its memory budget, so
-        // the socket is not read until the main thread pops some. The wait is cut
-        // into short slices because only popping, not Stop, releases it.
-        if (in_->WaitForRoom(kRoomWaitSliceMs)) in_->DeliverReady();
-        continue;
-      }
-      if (!stream_->WaitForData(item_.Timings().io_timeout_ms)) continue;
-      if (!stream_->ReadInto(*in_)) {
-        const IoResult& last = stream_->LastRead();
-        reason = stream_->Cancelled()                ? "stopped"
-                 : last.status == IoStatus::kClosed  ? "closed by peer"
-                 : last.status == IoStatus::kTimeout ? "read timed out"
-                                                     : "read " + IoStatusText(last);
-        break;
-      }
+void TZelConnexionThread::ExecuteSend() {
+  const TZelClientSocket& socket = *item_.Socket();
+  out_->Signal();  // whatever was queued before the start goes out at once
+  RunLoop([&]() -> std::optional<std::string> {
+    // The result is not trusted: a wake-up can be lost between a timed-out wait
+    // and its reset, so the ready list is drained after every return.
+    out_->WaitForWork(static_cast<std::uint32_t>(item_.Timings().io_timeout_ms));
+    if (terminated_.load() || out_->IsShutDown()) return "stopped";
+    for (;;) {
+      Chunk chunk = out_->TakeChunkLocked(kMaxChunk);
+      if (chunk.count <= 0 || !socket.Active()) return std::nullopt;
+      const IoResult written =
+          stream_->Write(chunk.block.get(), static_cast<std::size_t>(chunk.count));
+      if (written.status != IoStatus::kOk)
+        return "write " + IoStatusText(written) + " after " + std::to_string(written.count) +
+               " of " + std::to_string(chunk.count) + " bytes";
       item_.Touch();
-      if (in_->BadFrameCount() > 0) {
-        // After a bad header the stream is out of step: every later delivery would
-        // be garbage, so the connection ends here rather than producing dumps.
-        reason = "bad frame header from the peer";
-        break;
-      }
-      item_.ReportProgress(in_->CurrentPosition(), in_->CurrentSize());
-    } catch (const std::exception& error) {
-      lock_object_->HandleException();
-      reason = std::string("exception: ") + error.what();
-      break;
-    } catch (...) {
-      lock_object_->HandleException();
-      reason = "exception";
-      break;
     }
-  }
-  if (terminated_.load())
-    reason = "stopped";
-  else if (!socket.Active() && reason == "stopped")
-    reason = "socket closed";
-  item_.ThreadEnded(false, reason);
-  PostThreadEnd(*lock_object_);
-  ended_.store(true);
+  });
+}
+
+void TZelConnexionThread::ExecuteReceive() {
+  RunLoop([&]() -> std::optional<std::string> {
+    if (in_->OverBudget()) {
+      // Back-pressure: the objects of this connection fill its memory budget, so
+      // the socket is not read until the main thread pops some. The wait is cut
+      // into short slices because only popping, not Stop, releases it.
+      if (in_->WaitForRoom(kRoomWaitSliceMs)) in_->DeliverReady();
+      return std::nullopt;
+    }
+    if (!stream_->WaitForData(item_.Timings().io_timeout_ms)) return std::nullopt;
+    if (!stream_->ReadInto(*in_)) {
+      const IoResult& last = stream_->LastRead();
+      return stream_->Cancelled()                ? "stopped"
+             : last.status == IoStatus::kClosed  ? "closed by peer"
+             : last.status == IoStatus::kTimeout ? "read timed out"
+                                                 : "read " + IoStatusText(last);
+    }
+    item_.Touch();
+    // After a bad header the stream is out of step: every later delivery would
+    // be garbage, so the connection ends here rather than producing dumps.
+    if (in_->BadFrameCount() > 0) return "bad frame header from the peer";
+    item_.ReportProgress(in_->CurrentPosition(), in_->CurrentSize());
+    return std::nullopt;
+  });
 }
 
 // --- item ----------------------------------------------------------------------

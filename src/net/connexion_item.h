@@ -12,8 +12,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -77,6 +79,9 @@ class TZelConnexionThread {
   TZelObject& LockObject() { return *lock_object_; }
 
  private:
+  // Runs `step` until the thread is terminated, the socket goes inactive or a step
+  // names why the connection ends; then reports the end to the item.
+  void RunLoop(const std::function<std::optional<std::string>()>& step);
   void ExecuteSend();
   void ExecuteReceive();
 
