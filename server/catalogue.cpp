@@ -63,6 +63,13 @@ bool IsWithin(const fs::path& inner, const fs::path& root) {
 
 }  // namespace
 
+bool RefreshPackageFile(PackageFile& file) {
+  if (!StatFile(file.native, file.size, file.mtime_ns) || file.size > kMaxPackageFileSize)
+    return false;
+  file.version = UpperCase(Trim(FileVersionText(file.native.string())));
+  return true;
+}
+
 std::string CollisionKey(const PackageFile& file) {
   return LowerCase(file.folder + file.name);
 }

@@ -67,6 +67,10 @@ class PackageCatalogue {
   std::set<std::string> refused_;                // already logged
 };
 
+// Takes the file's present size and time (and version) from the disk; false
+// when it is gone or no longer a plain file.
+bool RefreshPackageFile(PackageFile& file);
+
 // The installer writes names lower-cased on systems that tell case apart, so two
 // package names collide when they are equal in lower case.
 std::string CollisionKey(const PackageFile& file);

@@ -385,19 +385,29 @@ void Session::Prefetch() {
   while (!closed_ && next_fetch_ < plan_.files.size() &&
          next_fetch_ < static_cast<std::size_t>(files_passed_) + kPrefetch) {
     const int index = static_cast<int>(next_fetch_++);
-    context_.cache->Acquire(plan_.files[index], [self = shared_from_this(), index](
-                                                    std::shared_ptr<const PreparedFrames> frames,
-                                                    const std::string& error) {
-      asio::post(self->strand_, [self, index, frames, error] {
-        if (self->closed_) return;
-        if (frames)
-          self->prepared_[index] = frames;
-        else
-          self->failed_[index] = error;
-        self->WriteNext();
-      });
-    });
+    Acquire(index);
   }
+}
+
+void Session::Acquire(int index) {
+  context_.cache->Acquire(plan_.files[index], [self = shared_from_this(), index](
+                                                  std::shared_ptr<const PreparedFrames> frames,
+                                                  const std::string& error) {
+    asio::post(self->strand_, [self, index, frames, error] {
+      if (self->closed_) return;
+      if (frames) {
+        self->prepared_[index] = frames;
+      } else if (self->retried_.insert(index).second &&
+                 RefreshPackageFile(self->plan_.files[index])) {
+        // Changed since the scan: once more with its present size and time.
+        self->Acquire(index);
+        return;
+      } else {
+        self->failed_[index] = error;
+      }
+      self->WriteNext();
+    });
+  });
 }
 
 void Session::Fill() {
@@ -410,11 +420,11 @@ void Session::Fill() {
     }
     const PackageFile& file = plan_.files[step.file];
     if (auto failed = failed_.find(step.file); failed != failed_.end()) {
-      Log("skipped " + LogSafe(file.folder + file.name) + ": " + failed->second);
-      failed_.erase(failed);
-      ++next_step_;
-      ++files_passed_;
-      continue;
+      // Ending without "Fin" lets the installer see the installation is not
+      // complete; it asks again and the comparison sends what is missing.
+      CloseOnStrand("could not send " + LogSafe(file.folder + file.name) + ": " + failed->second +
+                    "; ended without \"Fin\"");
+      return;
     }
     auto ready = prepared_.find(step.file);
     if (ready == prepared_.end()) break;  // still being prepared
@@ -429,9 +439,10 @@ void Session::Fill() {
     } else {
       out.fd = ::open(frames->disk.c_str(), O_RDONLY | O_CLOEXEC);
       if (out.fd < 0) {
-        Log("skipped " + LogSafe(file.folder + file.name) +
-            ": stored frames unreadable: " + std::strerror(errno));
-        continue;
+        CloseOnStrand("could not send " + LogSafe(file.folder + file.name) +
+                      ": stored frames unreadable: " + std::strerror(errno) +
+                      "; ended without \"Fin\"");
+        return;
       }
     }
     queue_.push_back(std::move(out));

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,7 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
   void BeginSending(InstallPlan plan);
   void Fill();
   void Prefetch();
+  void Acquire(int index);
   void WriteNext();
   void OnWritten(const asio::error_code& error, std::size_t n);
   void Touch();
@@ -130,6 +132,7 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
   std::size_t next_fetch_ = 0;  // next plan index to acquire
   std::map<int, std::shared_ptr<const PreparedFrames>> prepared_;
   std::map<int, std::string> failed_;
+  std::set<int> retried_;          // files acquired a second time after a failure
   std::int64_t files_passed_ = 0;  // file steps queued or skipped
   std::int64_t files_sent_ = 0;
   std::int64_t bytes_sent_ = 0;  // wire bytes

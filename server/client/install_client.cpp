@@ -85,6 +85,7 @@ class Receiver : public FrameSink {
       const std::string& what = answer->ZelWhat;
       if (what == protocol::kHeaderInfo) return;
       result_.words.push_back(what);
+      if (options_.on_answer) options_.on_answer(what);
       const auto& lines = answer->ZelItems->Lines();
       if (what == protocol::kAuthentication) {
         result_.server_id = answer->ZelItems->Value(protocol::kItemId);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,8 @@ struct InstallClientOptions {
   bool english = false;
   bool write_files = true;  // false: count what arrives, write nothing
   int timeout_ms = 60000;   // the longest silence accepted from the server
+  // Called with each control word as it arrives (tests act between steps).
+  std::function<void(const std::string& word)> on_answer;
 };
 
 struct InstallResult {

@@ -208,6 +208,42 @@ TEST_F(InstallTest, StoppingClosesAnInstallationInProgressAtOnce) {
   ::close(fd);
 }
 
+TEST_F(InstallTest, AFileThatCannotBeSentEndsWithoutFinAndTheNextRequestCompletes) {
+  WriteFile(package_ / "DB" / "Big.bin", NoiseBytes(16 << 20, 1));
+  for (int i = 0; i < 5; ++i)
+    WriteFile(package_ / ("f" + std::to_string(i)), TextBytes(1000, i));
+  WriteFile(package_ / "z.txt", "last");
+  ServerProcess server(Options(), temp_.path() / "server.log");
+  InstallClientOptions c;
+  c.port = server.port();
+  c.folder = target_;
+  c.timeout_ms = 30000;
+  // The plan is made; the last file vanishes before its turn comes.
+  c.on_answer = [&](const std::string& word) {
+    if (word == protocol::kInstallBegin) fs::remove(package_ / "z.txt");
+  };
+  const InstallResult broken = RunInstall(c);
+  EXPECT_FALSE(broken.finished);
+  EXPECT_EQ(broken.error, "connection closed by the server");
+  EXPECT_EQ(broken.files, 6);
+  const std::string log = ReadFile(temp_.path() / "server.log");
+  EXPECT_NE(log.find("could not send z.txt"), std::string::npos) << log;
+
+  // A file changed (not gone) after the plan, before it was read, is sent in
+  // its new state. Two large files go first, so it is read after the change.
+  WriteFile(package_ / "DB" / "G0.bin", NoiseBytes(16 << 20, 2));
+  WriteFile(package_ / "DB" / "G1.bin", NoiseBytes(16 << 20, 3));
+  WriteFile(package_ / "f4", TextBytes(2000, 4));
+  c.on_answer = [&](const std::string& word) {
+    if (word == protocol::kInstallBegin) WriteFile(package_ / "f4", TextBytes(3000, 44));
+  };
+  const InstallResult again = RunInstall(c);
+  ASSERT_TRUE(again.finished) << again.error;
+  EXPECT_EQ(again.paths, (std::vector<std::string>{"DB\\G0.bin", "DB\\G1.bin", "f4"}));
+  EXPECT_EQ(ReadFile(target_ / "f4"), TextBytes(3000, 44));
+  EXPECT_EQ(TreeDifference(Tree(target_), Expected()), "");
+}
+
 TEST_F(InstallTest, LevelZeroSendsEveryFilePlain) {
   WriteFile(package_ / "a.txt", TextBytes(100000, 1));
   ServerOptions options = Options();
