@@ -28,6 +28,22 @@ std::string_view ObjectReader::Take(std::size_t count) {
   return part;
 }
 
+std::string ObjectReader::TakeString(std::size_t count) {
+  if (count > bytes_.size() - pos_) Fail(kStreamReadError);
+  const std::size_t tail = bytes_.size() - pos_ - count;
+  if (owned_.empty() || count < kMovedValueFloor || tail > count) return std::string(Take(count));
+  // The value becomes the stream's storage; the (smaller) rest is kept aside.
+  std::string rest(bytes_.substr(pos_ + count));
+  std::memmove(owned_.data(), owned_.data() + pos_, count);
+  owned_.resize(count);
+  std::string value = std::move(owned_);
+  consumed_ += pos_ + count;
+  owned_ = std::move(rest);
+  bytes_ = owned_;
+  pos_ = 0;
+  return value;
+}
+
 std::uint64_t ObjectReader::ReadLittleEndian(int size) {
   const std::string_view part = Take(static_cast<std::size_t>(size));
   std::uint64_t value = 0;
@@ -86,7 +102,7 @@ std::string ObjectReader::ReadStringPayload(ValueType type) {
     case ValueType::ShortText:
       return ReadShortText();
     case ValueType::LongText:
-      return std::string(Take(ReadLittleEndian(4)));
+      return TakeString(ReadLittleEndian(4));
     case ValueType::WideText: {
       const std::uint64_t count = ReadLittleEndian(4);
       if (count > (bytes_.size() - pos_) / 2) Fail(kStreamReadError);
@@ -109,7 +125,7 @@ std::string ObjectReader::ReadStringPayload(ValueType type) {
 
 std::string ObjectReader::ReadBinaryValue() {
   if (ReadValueType() != ValueType::BinaryData) Fail(kInvalidPropertyValue);
-  return std::string(Take(ReadLittleEndian(4)));
+  return TakeString(ReadLittleEndian(4));
 }
 
 std::int64_t ObjectReader::ReadIntegerValue(ValueType type) {
@@ -358,6 +374,11 @@ void TBinStream::ReadObjectInto(TZelObject& target) const {
 
 std::unique_ptr<TZelObject> ObjectFromStream(std::string_view bytes) {
   ObjectReader reader(bytes);
+  return reader.ReadRootObject();
+}
+
+std::unique_ptr<TZelObject> ObjectFromOwnedStream(std::string&& bytes) {
+  ObjectReader reader(std::move(bytes), ObjectReader::Owning{});
   return reader.ReadRootObject();
 }
 

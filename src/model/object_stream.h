@@ -61,10 +61,25 @@ inline constexpr std::size_t kListItemOverhead = 48;       // a string in a list
 inline constexpr std::size_t kObjectItemOverhead = 1024;   // a collection item
 inline constexpr std::size_t kChildObjectOverhead = 4096;  // a child object made and dropped
 
+// A long text or binary value at least this large is moved out of a stream the
+// reader owns instead of copied (see ObjectFromOwnedStream).
+inline constexpr std::size_t kMovedValueFloor = std::size_t{64} << 10;
+
 class ObjectReader {
  public:
   explicit ObjectReader(std::string_view bytes)
       : bytes_(bytes), overhead_limit_(bytes.size() / 2 + kReaderOverheadFloor) {}
+  // Takes the stream's storage: a large value whose bytes are followed by fewer
+  // bytes than its own becomes the value's storage (its bytes are moved to the
+  // front, the rest of the stream is kept aside), so the stream and the object
+  // never hold the value twice.
+  struct Owning {};
+  ObjectReader(std::string&& bytes, Owning)
+      : owned_(std::move(bytes)),
+        bytes_(owned_),
+        overhead_limit_(owned_.size() / 2 + kReaderOverheadFloor) {}
+  ObjectReader(const ObjectReader&) = delete;
+  ObjectReader& operator=(const ObjectReader&) = delete;
 
   // A new object of the class named in the stream (EReadError on failure).
   std::unique_ptr<TZelObject> ReadRootObject();
@@ -73,7 +88,7 @@ class ObjectReader {
   // values.
   void ReadRootInto(TZelObject& target);
 
-  std::size_t Position() const { return pos_; }
+  std::size_t Position() const { return consumed_ + pos_; }
 
   // Charges the memory that one item read from the stream costs beyond its bytes;
   // raises EReadError ("Erreur de lecture du flux") past the budget. Readers of
@@ -106,11 +121,15 @@ class ObjectReader {
   std::string ReadIdentValue(ValueType type);
   double ReadFloatValue(ValueType type);
   std::string_view Take(std::size_t count);
+  // The next `count` bytes as a string, moved out of an owned stream when large.
+  std::string TakeString(std::size_t count);
   std::uint64_t ReadLittleEndian(int size);
   void Enter();
   void Leave() { --depth_; }
 
+  std::string owned_;  // the stream when the reader owns it (bytes_ views it)
   std::string_view bytes_;
+  std::size_t consumed_ = 0;  // stream bytes before bytes_ (moved out with a value)
   std::size_t pos_ = 0;
   int depth_ = 0;
   std::size_t overhead_limit_;
@@ -136,6 +155,9 @@ class TBinStream {
 // Shorthands for one object stream.
 std::string ObjectToStream(const TZelObject& object);
 std::unique_ptr<TZelObject> ObjectFromStream(std::string_view bytes);
+// The same from a stream given up by the caller: a large value (a file's
+// contents) takes the stream's memory instead of a copy of its bytes.
+std::unique_ptr<TZelObject> ObjectFromOwnedStream(std::string&& bytes);
 
 // 80-bit extended <-> double, without relying on long double's layout.
 void DoubleToExtended(double value, unsigned char out[10]);

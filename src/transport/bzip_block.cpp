@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -79,52 +80,175 @@ class Decoder {
 
 enum class Outcome { kEnded, kOutputFull, kInputUsedUp };
 
+// The m bytes of a block's bzip2 stream, given to the decoder piece by piece:
+// all at once from memory, or a chunk at a time from a reader (a frame file), so
+// a block in a file is never held in memory beside its output.
+class Input {
+ public:
+  static constexpr std::size_t kChunk = std::size_t{1} << 20;
+
+  Input(const std::uint8_t* bytes, std::size_t m) : memory_(bytes), m_(m) {}
+  Input(const BlockReader& read, std::size_t m) : read_(&read), m_(m) {}
+
+  void Restart() {
+    offset_ = 0;
+    cursor = nullptr;
+    left = 0;
+  }
+  // Makes the next piece available in cursor/left; false when none is left.
+  bool Next() {
+    if (offset_ >= m_) return false;
+    const std::size_t n = memory_ != nullptr ? m_ - offset_ : std::min(kChunk, m_ - offset_);
+    if (memory_ != nullptr) {
+      cursor = memory_ + offset_;
+    } else {
+      chunk_.resize(n);
+      if (!(*read_)(static_cast<std::int64_t>(offset_), chunk_.data(), n))
+        throw EBZDecompressionError(kBlockTruncated);
+      cursor = chunk_.data();
+    }
+    offset_ += n;
+    left = n;
+    return true;
+  }
+  bool Exhausted() const { return offset_ >= m_ && left == 0; }
+  // The first `count` bytes of the block (count may reach past m, up to the block's size).
+  ByteBlock Copy(std::size_t count) const {
+    if (memory_ != nullptr) return ByteBlock(reinterpret_cast<const char*>(memory_), count);
+    ByteBlock out(count, '\0');
+    if (count > 0 && !(*read_)(0, out.data(), count)) throw EBZDecompressionError(kBlockTruncated);
+    return out;
+  }
+
+  const std::uint8_t* cursor = nullptr;
+  std::size_t left = 0;
+
+ private:
+  const std::uint8_t* memory_ = nullptr;
+  const BlockReader* read_ = nullptr;
+  std::size_t m_;
+  std::size_t offset_ = 0;
+  std::vector<std::uint8_t> chunk_;
+};
+
 // Runs the decoder into out[offset, out.size()). bzip2 counts in unsigned int, so
 // each call gets at most 1 GiB of input and of output room.
-Outcome Pump(Decoder& decoder, const std::uint8_t*& in, std::size_t& in_left, ByteBlock& out,
-             std::size_t& produced) {
+Outcome Pump(Decoder& decoder, Input& input, ByteBlock& out, std::size_t& produced) {
   constexpr std::size_t kSlice = std::size_t{1} << 30;
   bz_stream& s = decoder.stream();
   for (;;) {
     const std::size_t room = out.size() - produced;
     if (room == 0) return Outcome::kOutputFull;
-    const unsigned in_now = static_cast<unsigned>(std::min(in_left, kSlice));
+    if (input.left == 0) input.Next();
+    const unsigned in_now = static_cast<unsigned>(std::min(input.left, kSlice));
     const unsigned out_now = static_cast<unsigned>(std::min(room, kSlice));
-    s.next_in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(in));
+    s.next_in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(input.cursor));
     s.avail_in = in_now;
     s.next_out = out.data() + produced;
     s.avail_out = out_now;
     const int rc = BZ2_bzDecompress(&s);
     const std::size_t used = in_now - s.avail_in;
     const std::size_t made = out_now - s.avail_out;
-    in += used;
-    in_left -= used;
+    input.cursor += used;
+    input.left -= used;
     produced += made;
     if (rc < 0) throw EBZDecompressionError(rc);
     if (rc == BZ_STREAM_END) return Outcome::kEnded;
     // With room left and no input, the library waits for bytes that will never come:
     // the stream was cut short.
-    if (s.avail_out > 0 && in_left == 0) return Outcome::kInputUsedUp;
-    if (used == 0 && made == 0 && s.avail_out > 0) return Outcome::kInputUsedUp;
+    if (s.avail_out > 0 && input.Exhausted()) return Outcome::kInputUsedUp;
+    if (used == 0 && made == 0 && s.avail_out > 0 && input.left > 0) return Outcome::kInputUsedUp;
   }
 }
 
-// True when bytes[0, m) is one complete bzip2 stream that decodes to exactly m bytes.
-bool IsStreamOfLength(const std::uint8_t* bytes, std::size_t m, ByteBlock& out) {
+// True when the input (m bytes) is one complete bzip2 stream that decodes to exactly m bytes.
+bool IsStreamOfLength(Input& input, std::size_t m, ByteBlock& out) {
   try {
     Decoder decoder;
     // One spare byte tells "exactly m" from "more than m".
     out.assign(m + 1, 0);
-    const std::uint8_t* in = bytes;
-    std::size_t in_left = m;
+    input.Restart();
     std::size_t produced = 0;
-    const Outcome outcome = Pump(decoder, in, in_left, out, produced);
-    if (outcome != Outcome::kEnded || produced != m || in_left != 0) return false;
+    const Outcome outcome = Pump(decoder, input, out, produced);
+    if (outcome != Outcome::kEnded || produced != m || !input.Exhausted()) return false;
     out.resize(m);
     return true;
   } catch (const EBZDecompressionError&) {
     return false;
   }
+}
+
+// Reverses CompressBlock for a block of n bytes whose first two and last four
+// bytes are `head` and `tail`, its stream read through `input`.
+ByteBlock Decompress(Input& input, std::size_t n, const std::uint8_t* head,
+                     const std::uint8_t* tail, std::int64_t max_output) {
+  if (head[0] != 'B' || head[1] != 'Z') return input.Copy(n);
+
+  const std::int32_t stored = ReadLength(tail);
+  const std::size_t m = n - 4;
+  if (max_output > kMaxBlockOutput) max_output = kMaxBlockOutput;
+  if (max_output < 0) max_output = 0;
+
+  ByteBlock out;
+  if (stored >= 0 && static_cast<std::size_t>(stored) == m) {
+    // A stored block and a real stream that happens to shrink to exactly its own
+    // length look alike; only the stream decodes cleanly to that length.
+    if (IsStreamOfLength(input, m, out)) return out;
+    ByteBlock().swap(out);
+    return input.Copy(m);
+  }
+  // A recorded length above the limit is refused before anything is decoded:
+  // a writer that tells the truth would be refused anyway.
+  if (stored > max_output) throw EBZDecompressionError(kBlockTooLarge);
+
+  // The output buffer is sized once from the recorded length when that length is
+  // plausible, so peak memory is the input plus the output. One spare byte tells
+  // a stream longer than recorded.
+  if (stored >= 0 &&
+      (stored <= kTrustedLength ||
+       static_cast<std::uint64_t>(stored) <= static_cast<std::uint64_t>(m) * kTrustedRatio)) {
+    Decoder decoder;
+    out.resize(static_cast<std::size_t>(stored) + 1);
+    input.Restart();
+    std::size_t produced = 0;
+    const Outcome outcome = Pump(decoder, input, out, produced);
+    if (outcome == Outcome::kInputUsedUp) throw EBZDecompressionError(kBlockTruncated);
+    if (outcome == Outcome::kEnded) {
+      out.resize(produced);
+      // A stream much shorter than recorded gives back the unused room.
+      if (out.capacity() - produced > produced / 8 + kGrowthQuantum) out.shrink_to_fit();
+      return out;
+    }
+    // Longer than recorded: the length lied; measure the stream instead.
+    ByteBlock().swap(out);
+  }
+
+  // A missing, lying or implausible length: a first pass measures the output
+  // (refusing it as soon as it passes the limit), a second fills a buffer of
+  // exactly that size. Twice the work, never more memory than the output.
+  std::size_t length = 0;
+  {
+    Decoder decoder;
+    ByteBlock scratch(kScratchSize, '\0');
+    input.Restart();
+    for (;;) {
+      std::size_t produced = 0;
+      const Outcome outcome = Pump(decoder, input, scratch, produced);
+      length += produced;
+      if (static_cast<std::int64_t>(length) > max_output)
+        throw EBZDecompressionError(kBlockTooLarge);
+      if (outcome == Outcome::kEnded) break;
+      if (outcome == Outcome::kInputUsedUp) throw EBZDecompressionError(kBlockTruncated);
+    }
+  }
+  Decoder decoder;
+  out.resize(length + 1);
+  input.Restart();
+  std::size_t produced = 0;
+  if (Pump(decoder, input, out, produced) != Outcome::kEnded || produced != length)
+    throw EBZDecompressionError(kBlockTruncated);
+  out.resize(produced);
+  return out;
 }
 
 }  // namespace
@@ -175,75 +299,20 @@ ByteBlock CompressBlock(const void* bytes, std::size_t n, int level) {
 ByteBlock DecompressBlock(const void* bytes, std::size_t n, std::int64_t max_output) {
   const auto* in = static_cast<const std::uint8_t*>(bytes);
   if (n < 4) throw EBZDecompressionError(kBlockTooShort);
-  if (in[0] != 'B' || in[1] != 'Z') return ByteBlock(reinterpret_cast<const char*>(in), n);
+  Input input(in, n - 4);
+  return Decompress(input, n, in, in + n - 4, max_output);
+}
 
-  const std::int32_t stored = ReadLength(in + n - 4);
-  const std::size_t m = n - 4;
-  if (max_output > kMaxBlockOutput) max_output = kMaxBlockOutput;
-  if (max_output < 0) max_output = 0;
-
-  ByteBlock out;
-  if (stored >= 0 && static_cast<std::size_t>(stored) == m) {
-    // A stored block and a real stream that happens to shrink to exactly its own
-    // length look alike; only the stream decodes cleanly to that length.
-    if (IsStreamOfLength(in, m, out)) return out;
-    return ByteBlock(reinterpret_cast<const char*>(in), m);
-  }
-  // A recorded length above the limit is refused before anything is decoded:
-  // a writer that tells the truth would be refused anyway.
-  if (stored > max_output) throw EBZDecompressionError(kBlockTooLarge);
-
-  // The output buffer is sized once from the recorded length when that length is
-  // plausible, so peak memory is the input plus the output. One spare byte tells
-  // a stream longer than recorded.
-  if (stored >= 0 &&
-      (stored <= kTrustedLength ||
-       static_cast<std::uint64_t>(stored) <= static_cast<std::uint64_t>(m) * kTrustedRatio)) {
-    Decoder decoder;
-    out.resize(static_cast<std::size_t>(stored) + 1);
-    const std::uint8_t* cursor = in;
-    std::size_t in_left = m;
-    std::size_t produced = 0;
-    const Outcome outcome = Pump(decoder, cursor, in_left, out, produced);
-    if (outcome == Outcome::kInputUsedUp) throw EBZDecompressionError(kBlockTruncated);
-    if (outcome == Outcome::kEnded) {
-      out.resize(produced);
-      // A stream much shorter than recorded gives back the unused room.
-      if (out.capacity() - produced > produced / 8 + kGrowthQuantum) out.shrink_to_fit();
-      return out;
-    }
-    // Longer than recorded: the length lied; measure the stream instead.
-    ByteBlock().swap(out);
-  }
-
-  // A missing, lying or implausible length: a first pass measures the output
-  // (refusing it as soon as it passes the limit), a second fills a buffer of
-  // exactly that size. Twice the work, never more memory than the output.
-  std::size_t length = 0;
-  {
-    Decoder decoder;
-    ByteBlock scratch(kScratchSize, '\0');
-    const std::uint8_t* cursor = in;
-    std::size_t in_left = m;
-    for (;;) {
-      std::size_t produced = 0;
-      const Outcome outcome = Pump(decoder, cursor, in_left, scratch, produced);
-      length += produced;
-      if (static_cast<std::int64_t>(length) > max_output)
-        throw EBZDecompressionError(kBlockTooLarge);
-      if (outcome == Outcome::kEnded) break;
-      if (outcome == Outcome::kInputUsedUp) throw EBZDecompressionError(kBlockTruncated);
-    }
-  }
-  Decoder decoder;
-  out.resize(length + 1);
-  const std::uint8_t* cursor = in;
-  std::size_t in_left = m;
-  std::size_t produced = 0;
-  if (Pump(decoder, cursor, in_left, out, produced) != Outcome::kEnded || produced != length)
-    throw EBZDecompressionError(kBlockTruncated);
-  out.resize(produced);
-  return out;
+ByteBlock DecompressBlockFrom(std::int64_t size, const BlockReader& read, std::int64_t max_output) {
+  if (size < 4) throw EBZDecompressionError(kBlockTooShort);
+  if (static_cast<std::uint64_t>(size) > std::numeric_limits<std::size_t>::max() / 2)
+    throw EBZDecompressionError(kBlockTooLarge);
+  const auto n = static_cast<std::size_t>(size);
+  std::uint8_t head[2] = {};
+  std::uint8_t tail[4] = {};
+  if (!read(0, head, 2) || !read(size - 4, tail, 4)) throw EBZDecompressionError(kBlockTruncated);
+  Input input(read, n - 4);
+  return Decompress(input, n, head, tail, max_output);
 }
 
 }  // namespace quorvane

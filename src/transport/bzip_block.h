@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -48,5 +49,15 @@ ByteBlock CompressBlock(const void* bytes, std::size_t n, int level);
 // Output beyond max_output (at most kMaxBlockOutput) raises EBZDecompressionError.
 ByteBlock DecompressBlock(const void* bytes, std::size_t n,
                           std::int64_t max_output = kMaxBlockOutput);
+
+// Reads `count` bytes of a block at `offset`; false when they are not all there.
+using BlockReader = std::function<bool(std::int64_t offset, void* buffer, std::size_t count)>;
+
+// The same for a block of `size` bytes read through `read` (a frame file): the
+// stream is read a chunk at a time, so only the output is held in memory. A
+// stored block (no "BZ") is read whole, as DecompressBlock returns it. A read
+// that fails raises EBZDecompressionError.
+ByteBlock DecompressBlockFrom(std::int64_t size, const BlockReader& read,
+                              std::int64_t max_output = kMaxBlockOutput);
 
 }  // namespace quorvane

@@ -1,5 +1,10 @@
 #include "transport/connexion_buffer_in.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+
 #include "model/object_stream.h"
 #include "model/stream_format.h"
 #include "objects/answers.h"
@@ -16,6 +21,16 @@ namespace {
 
 constexpr int kTextEventKind = 1;
 constexpr std::size_t kTextEventLimit = 255;
+
+std::string ErrorText(const std::exception_ptr& error) {
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+  }
+  return "unknown error";
+}
 
 }  // namespace
 
@@ -35,6 +50,7 @@ TZelConnexionBufferIn::TZelConnexionBufferIn(TZelObject* owner, FrameFolders fol
   SetAuthenticated(false);
   authentication_ = std::make_unique<TZelFlagEvent>(this);
   memory_ = std::make_shared<MemoryAccount>(Site().connection_memory_budget);
+  frame_limit_ = memory_->Budget();
 }
 
 TZelConnexionBufferIn::~TZelConnexionBufferIn() = default;
@@ -54,13 +70,18 @@ void TZelConnexionBufferIn::Receive(const std::uint8_t* block, int count) {
 }
 
 bool TZelConnexionBufferIn::BeginFrame(std::int64_t expected) {
+  write_error_.clear();
   try {
     current_ = NewFrame(std::string(), nullptr);
   } catch (...) {
     // The frame's bytes are still consumed (and dropped) to stay in step.
-    HandleException();
     current_ = nullptr;
-    return !IsShutDown();
+    if (IsShutDown()) return false;
+    DiagnosticLog("transport", Name() + ": received frame " + std::to_string(FrameCount() + 1) +
+                                   " of " + std::to_string(expected) +
+                                   " bytes dropped: its file cannot be made in " +
+                                   Folders().frames + ": " + ErrorText(std::current_exception()));
+    return true;
   }
   if (current_ == nullptr) return false;
   current_->SetExpectedLength(expected);
@@ -69,7 +90,10 @@ bool TZelConnexionBufferIn::BeginFrame(std::int64_t expected) {
 
 bool TZelConnexionBufferIn::WritePayload(const std::uint8_t* bytes, std::size_t n) {
   if (current_ == nullptr) return false;
+  errno = 0;
   if (WriteToFrame(current_, bytes, n)) return true;
+  const int error = errno;
+  write_error_ = error != 0 ? std::strerror(error) : "short write";
   current_->SetFailed();
   return false;
 }
@@ -83,10 +107,20 @@ void TZelConnexionBufferIn::EndFrame(const FrameTrailerFields& trailer, bool fai
   current_ = nullptr;
   if (frame != nullptr) {
     frame->SetTrailer(trailer.kind, trailer.compression);
-    if (failed || frame->Failed() || !MarkReady(frame)) {
-      if (!failed && !frame->Failed())
-        DiagnosticLog("transport",
-                      "frame " + frame->Path() + " dropped: its file cannot be flushed");
+    const std::string size = std::to_string(frame->ExpectedLength()) + " bytes";
+    if (frame->Failed()) {
+      DiagnosticLog("transport", "received frame " + frame->Path() + " of " + size +
+                                     " dropped: its payload could not be written after " +
+                                     std::to_string(frame->Size()) + " bytes: " + write_error_);
+      RemoveFrame(frame);
+    } else if (failed) {
+      DiagnosticLog("transport",
+                    "received frame " + frame->Path() + " of " + size + " dropped: it ended badly");
+      RemoveFrame(frame);
+    } else if (!MarkReady(frame)) {
+      if (!IsShutDown())
+        DiagnosticLog("transport", "received frame " + frame->Path() + " of " + size +
+                                       " dropped: its file cannot be flushed");
       RemoveFrame(frame);
     }
   }
@@ -113,10 +147,10 @@ void TZelConnexionBufferIn::DeliverReady() {
     std::lock_guard guard(Mutex());
     while (TxTrame* frame = FirstReady()) {
       const std::int64_t need = MemoryNeedOf(frame);
-      if (need > memory_->Budget()) {
+      if (need > FrameLimit()) {
         DiagnosticLog("transport", "frame " + frame->Path() + " dropped: decoding it needs " +
-                                       std::to_string(need) + " bytes, over the budget of " +
-                                       std::to_string(memory_->Budget()));
+                                       std::to_string(need) + " bytes, over the limit of " +
+                                       std::to_string(FrameLimit()));
       } else if (need >= 0 && !memory_->TryTake(need)) {
         waiting_need_ = need;  // stays queued until popped objects give room back
         break;
@@ -126,7 +160,10 @@ void TZelConnexionBufferIn::DeliverReady() {
         try {
           Dispatch(frame, std::move(charge));
         } catch (...) {
-          HandleException();
+          DiagnosticLog(
+              "transport",
+              "received frame " + frame->Path() + " of " + std::to_string(frame->Size()) +
+                  " bytes dropped: it cannot be decoded: " + ErrorText(std::current_exception()));
         }
       }
       AddDone(frame->Size());
@@ -141,8 +178,19 @@ void TZelConnexionBufferIn::DeliverReady() {
 }
 
 bool TZelConnexionBufferIn::OverBudget() const {
+  // Nothing held: the first frame always fits (see MemoryAccount::TryTake).
+  if (memory_->Held() == 0) return false;
   const std::int64_t waiting = waiting_need_.load();
   return waiting > 0 ? waiting > memory_->Available() : memory_->Available() <= 0;
+}
+
+void TZelConnexionBufferIn::SetMemoryBudget(std::int64_t bytes) {
+  memory_->SetBudget(bytes);
+  frame_limit_ = std::max<std::int64_t>(bytes, 0);
+}
+
+void TZelConnexionBufferIn::SetQueueBudget(std::int64_t bytes) {
+  memory_->SetBudget(std::min<std::int64_t>(bytes, frame_limit_.load()));
 }
 
 bool TZelConnexionBufferIn::WaitForRoom(std::uint32_t timeout_ms) {
@@ -155,6 +203,8 @@ std::int64_t TZelConnexionBufferIn::MemoryNeedOf(TxTrame* frame) {
   if (frame == nullptr || !frame->IsOpen()) return -1;
   std::int64_t need = frame->Size();
   if (frame->Compression() == kCompressed && frame->Size() >= 4) {
+    // A bzip2 block is decoded from its file a chunk at a time: only its output
+    // (the recorded length) is held in memory.
     std::uint8_t head[2] = {};
     std::uint8_t tail[4] = {};
     if (!frame->ReadAt(0, head, 2) || !frame->ReadAt(frame->Size() - 4, tail, 4)) return -1;
@@ -163,7 +213,7 @@ std::int64_t TZelConnexionBufferIn::MemoryNeedOf(TxTrame* frame) {
           static_cast<std::uint32_t>(tail[0]) | static_cast<std::uint32_t>(tail[1]) << 8 |
           static_cast<std::uint32_t>(tail[2]) << 16 | static_cast<std::uint32_t>(tail[3]) << 24;
       // A negative recorded length (above 2 GiB - 1) claims more than any budget.
-      need += recorded > 0x7FFFFFFFu ? std::int64_t{1} << 32 : std::int64_t{recorded};
+      need = recorded > 0x7FFFFFFFu ? std::int64_t{1} << 32 : std::int64_t{recorded};
     }
   }
   return need;
@@ -176,19 +226,26 @@ void TZelConnexionBufferIn::Dispatch(TxTrame* frame) {
 void TZelConnexionBufferIn::Dispatch(TxTrame* frame, MemoryCharge charge) {
   if (IsShutDown() || frame == nullptr || !frame->IsOpen()) return;
   frame->Rewind();
-  std::string stream(static_cast<std::size_t>(frame->Size()), '\0');
-  stream.resize(frame->ReadBytes(stream.data(), stream.size()));
+  std::string stream;
   if (frame->Compression() == kCompressed) {
-    // The output may take what the charge holds for it (the recorded length) and
-    // whatever else the budget has left. A block whose length is missing or wrong
-    // still decompresses, but only up to kUnrecordedOutputLimit beyond its claim,
-    // so a peer that lies about the length costs a bounded amount of decoding.
-    const std::int64_t recorded =
-        std::max<std::int64_t>(charge.Bytes() - static_cast<std::int64_t>(stream.size()), 0);
+    // Decoded straight from the frame file, so the compressed bytes are never
+    // held beside the output. The output may take what the charge holds for it
+    // (the recorded length) and whatever else the budget has left. A block whose
+    // length is missing or wrong still decompresses, but only up to
+    // kUnrecordedOutputLimit beyond its claim, so a peer that lies about the
+    // length costs a bounded amount of decoding.
+    const std::int64_t recorded = std::max<std::int64_t>(charge.Bytes(), 0);
     const std::int64_t room =
         std::min(recorded + memory_->Available(), std::max(recorded, kUnrecordedOutputLimit));
-    std::string decoded = DecompressBlock(stream.data(), stream.size(), room);
-    stream.swap(decoded);
+    stream = DecompressBlockFrom(
+        frame->Size(),
+        [frame](std::int64_t offset, void* buffer, std::size_t count) {
+          return frame->ReadAt(offset, buffer, count);
+        },
+        room);
+  } else {
+    stream.resize(static_cast<std::size_t>(frame->Size()));
+    stream.resize(frame->ReadBytes(stream.data(), stream.size()));
   }
   // From here on the decoded stream (and then the object read from it) is what
   // the frame holds.
@@ -211,12 +268,22 @@ void TZelConnexionBufferIn::Dispatch(TxTrame* frame, MemoryCharge charge) {
 }
 
 void TZelConnexionBufferIn::DispatchObject(std::string& stream, MemoryCharge charge) {
-  if (stream.size() > 4 && stream.compare(0, 4, kStreamSignature) != 0) return;
+  const std::size_t size = stream.size();
+  if (size > 4 && stream.compare(0, 4, kStreamSignature) != 0) {
+    DiagnosticLog("transport", Name() + ": received object of " + std::to_string(size) +
+                                   " bytes dropped: it does not begin with the stream signature");
+    return;
+  }
   std::unique_ptr<TZelObject> object;
   try {
-    object = ObjectFromStream(stream);
+    // The reader takes the stream: a file's contents become the object's own
+    // storage instead of a second copy.
+    object = ObjectFromOwnedStream(std::move(stream));
   } catch (...) {
-    return;  // unreadable objects are dropped without a report
+    DiagnosticLog("transport",
+                  Name() + ": received object of " + std::to_string(size) +
+                      " bytes dropped: it cannot be read: " + ErrorText(std::current_exception()));
+    return;
   }
   std::string().swap(stream);
   // The object outlives this buffer on the stack, so it takes the buffer's links

@@ -51,8 +51,16 @@ class TZelConnexionBufferIn : public TZelConnexionBuffer, private FrameSink {
   // The objects this connection has on the incoming stack and the frame being
   // decoded may hold at most the budget together (the site value
   // connection_memory_budget, 1 GiB by default). Popping objects gives room back.
+  // The first frame decoded while nothing else is held may pass the budget, up to
+  // the frame limit, so one object larger than the budget still passes (alone).
   std::int64_t MemoryBudget() const { return memory_->Budget(); }
-  void SetMemoryBudget(std::int64_t bytes) { memory_->SetBudget(bytes); }
+  // Sets the budget and the frame limit together.
+  void SetMemoryBudget(std::int64_t bytes);
+  // Sets only the budget of the objects held together (at most the frame limit):
+  // a frame larger than it still passes when nothing else is held.
+  void SetQueueBudget(std::int64_t bytes);
+  // The largest frame this buffer decodes at all; larger ones are dropped.
+  std::int64_t FrameLimit() const { return frame_limit_.load(); }
   std::int64_t MemoryHeld() const { return memory_->Held(); }
   // True while the budget is used up or a ready frame waits for room: the receive
   // thread then stops reading the socket (back-pressure) until WaitForRoom.
@@ -84,7 +92,10 @@ class TZelConnexionBufferIn : public TZelConnexionBuffer, private FrameSink {
   Guid peer_id_;
   std::unique_ptr<TZelFlagEvent> authentication_;
   std::shared_ptr<MemoryAccount> memory_;
-  std::atomic<std::int64_t> waiting_need_{0};  // bytes the first ready frame waits for
+  std::atomic<std::int64_t> waiting_need_{0};
+  std::atomic<std::int64_t> frame_limit_{0};
+  std::string write_error_;  // why the current frame's payload write failed  // bytes the first
+                             // ready frame waits for
 };
 
 }  // namespace quorvane

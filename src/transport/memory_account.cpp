@@ -32,7 +32,7 @@ std::int64_t MemoryAccount::Available() const {
 
 bool MemoryAccount::TryTake(std::int64_t bytes) {
   std::lock_guard guard(mutex_);
-  if (bytes < 0 || bytes > budget_ - held_) return false;
+  if (bytes < 0 || (held_ > 0 && bytes > budget_ - held_)) return false;
   held_ += bytes;
   return true;
 }
@@ -53,7 +53,7 @@ void MemoryAccount::Release(std::int64_t bytes) {
 bool MemoryAccount::WaitForRoom(std::int64_t bytes, std::uint32_t timeout_ms) {
   std::unique_lock guard(mutex_);
   return released_.wait_for(guard, std::chrono::milliseconds(timeout_ms),
-                            [&] { return bytes <= budget_ - held_; });
+                            [&] { return held_ == 0 || bytes <= budget_ - held_; });
 }
 
 void MemoryCharge::Resize(std::int64_t bytes) {

@@ -26,13 +26,16 @@ class MemoryAccount {
   // The room left under the budget (0 when over it).
   std::int64_t Available() const;
 
-  // Takes `bytes` when they fit under the budget; false (nothing taken) otherwise.
+  // Takes `bytes` when they fit under the budget, or when nothing is held (one
+  // charge larger than the budget passes alone, so nothing waits forever);
+  // false (nothing taken) otherwise.
   bool TryTake(std::int64_t bytes);
   // Takes `bytes` whether they fit or not (a decoded size that passed its own limit).
   void Take(std::int64_t bytes);
   void Release(std::int64_t bytes);
 
-  // Waits until `bytes` more would fit, or the timeout passes; true when they fit.
+  // Waits until `bytes` more would fit (or nothing is held), or the timeout
+  // passes; true when TryTake(bytes) would succeed.
   bool WaitForRoom(std::int64_t bytes, std::uint32_t timeout_ms);
 
  private:

@@ -96,6 +96,56 @@ TEST_F(ObjectStreamTest, RoundTripKeepsIdentifierNameAndProperties) {
   EXPECT_EQ(ObjectToStream(*copy), stream);
 }
 
+// A reader that owns its stream moves a large value out of it instead of
+// copying it: the value keeps the stream's own storage, the values after it are
+// still read, and what is read equals what a reader of a view reads.
+TEST_F(ObjectStreamTest, OwnedStreamGivesLargeValuesItsStorage) {
+  test::TTestCard card;
+  card.SetName("Card");
+  card.xsNickName = "nick";
+  card.xsNotes.assign(200'000, 'n');  // followed by xsBig: a smaller rest, so moved
+  card.xsNotes[12'345] = 'X';
+  card.xsBig.assign(100'000, 'b');  // then moved out of that rest in turn
+  card.xnSize = 77;
+  card.xLines->Add("after the values");
+  const std::string reference = ObjectToStream(card);
+
+  std::string owned = reference;
+  const char* storage = owned.data();
+  auto read = ObjectFromOwnedStream(std::move(owned));
+  auto& copy = dynamic_cast<test::TTestCard&>(*read);
+  EXPECT_EQ(copy.xsNotes.data(), storage);
+  EXPECT_EQ(copy.xsNotes, card.xsNotes);
+  EXPECT_EQ(copy.xsBig, card.xsBig);
+  EXPECT_EQ(copy.xsNickName, "nick");
+  EXPECT_EQ(copy.xnSize, 77);
+  EXPECT_EQ(copy.xLines->Lines(), std::vector<std::string>{"after the values"});
+  EXPECT_EQ(ObjectToStream(copy), reference);
+}
+
+// A value followed by more bytes than its own is copied (moving it would keep
+// the larger rest aside); values under the floor are always copied. Either way
+// the object reads as from a view, and a cut owned stream is still a read error.
+TEST_F(ObjectStreamTest, OwnedStreamCopiesWhenMovingWouldCostMore) {
+  test::TTestCard card;
+  card.xsNotes.assign(kMovedValueFloor, 'n');
+  card.xsBig.assign(3 * kMovedValueFloor, 'b');
+  card.xsWeb = std::string(300, 'w');
+  const std::string reference = ObjectToStream(card);
+  std::string owned = reference;
+  const char* storage = owned.data();
+  auto read = ObjectFromOwnedStream(std::move(owned));
+  auto& copy = dynamic_cast<test::TTestCard&>(*read);
+  EXPECT_NE(copy.xsNotes.data(), storage);
+  EXPECT_EQ(copy.xsBig.data(), storage);
+  EXPECT_EQ(copy.xsNotes, card.xsNotes);
+  EXPECT_EQ(copy.xsBig, card.xsBig);
+  EXPECT_EQ(ObjectToStream(copy), reference);
+
+  for (std::size_t cut : {reference.size() - 1, reference.size() - 2, reference.size() / 2})
+    EXPECT_THROW(ObjectFromOwnedStream(reference.substr(0, cut)), EReadError) << cut;
+}
+
 TEST_F(ObjectStreamTest, ReaderErrorsCarryTheirMessages) {
   auto message_of = [](const std::string& bytes) -> std::string {
     try {

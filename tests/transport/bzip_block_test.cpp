@@ -5,7 +5,9 @@
 #include <bzlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -197,6 +199,77 @@ TEST(BzipBlock, StoredBlockThatLooksLikeAStreamStaysStored) {
   const ByteBlock inner = Compress(SampleData(1000, 6), 9);
   const ByteBlock stream(inner.begin(), inner.end() - 4);
   EXPECT_EQ(Decompress(Compress(stream, 0)), stream);
+}
+
+// A block read through a reader (a frame file) decodes exactly as the same bytes
+// in memory, refusals included, while the reader is asked for at most a chunk
+// at a time: the compressed stream is never held whole.
+TEST(BzipBlock, BlockReadPieceByPieceDecodesAsInMemory) {
+  struct Case {
+    std::string name;
+    ByteBlock block;
+    std::int64_t limit = kMaxBlockOutput;
+  };
+  std::vector<Case> cases;
+  const ByteBlock noise = RandomData(3'000'000, 21);  // > 2 chunks even compressed
+  cases.push_back({"noise", Compress(noise, 9)});
+  cases.push_back({"sample", Compress(SampleData(700'000, 22), 9)});
+  cases.push_back({"stored", Compress(SampleData(5'000, 23), 0)});
+  cases.push_back(
+      {"stored stream", Compress(ByteBlock(cases[1].block.begin(), cases[1].block.end() - 4), 0)});
+  for (std::uint32_t stored : {0u, 1u, 699'999u, 5'000'000u, 0xFFFFFFFFu}) {
+    ByteBlock lying = cases[1].block;
+    for (int i = 0; i < 4; ++i)
+      lying[lying.size() - 4 + i] = static_cast<char>(stored >> (8 * i));
+    cases.push_back({"length " + std::to_string(stored), lying});
+  }
+  ByteBlock cut(cases[0].block.begin(), cases[0].block.begin() + 1'500'000);
+  cut.insert(cut.end(), cases[0].block.end() - 4, cases[0].block.end());
+  cases.push_back({"cut", cut});
+  cases.push_back({"over the limit", cases[1].block, 699'999});
+  cases.push_back({"too short", Bytes("BZh")});
+
+  for (const Case& c : cases) {
+    std::size_t largest_read = 0;
+    const BlockReader read = [&](std::int64_t offset, void* buffer, std::size_t count) {
+      largest_read = std::max(largest_read, count);
+      if (offset < 0 || static_cast<std::size_t>(offset) + count > c.block.size()) return false;
+      std::memcpy(buffer, c.block.data() + offset, count);
+      return true;
+    };
+    std::string expected;
+    try {
+      expected = DecompressBlock(c.block.data(), c.block.size(), c.limit);
+    } catch (const EBZDecompressionError& e) {
+      expected = std::string("refused: ") + e.what();
+    }
+    std::string got;
+    try {
+      got = DecompressBlockFrom(static_cast<std::int64_t>(c.block.size()), read, c.limit);
+    } catch (const EBZDecompressionError& e) {
+      got = std::string("refused: ") + e.what();
+    }
+    EXPECT_TRUE(got == expected) << c.name << ": " << got.substr(0, 40) << " / "
+                                 << expected.substr(0, 40);
+    if (c.block.size() > 2 && c.block[0] == 'B' && c.block[1] == 'Z') {
+      EXPECT_LE(largest_read, std::size_t{1} << 20) << c.name;
+    }
+  }
+  EXPECT_EQ(DecompressBlockFrom(static_cast<std::int64_t>(cases[0].block.size()),
+                                [&](std::int64_t o, void* b, std::size_t n) {
+                                  std::memcpy(b, cases[0].block.data() + o, n);
+                                  return true;
+                                }),
+            noise);
+  // A read that fails (a frame file cut under us) is a decompression error.
+  std::size_t reads = 0;
+  EXPECT_THROW(DecompressBlockFrom(static_cast<std::int64_t>(cases[0].block.size()),
+                                   [&](std::int64_t o, void* b, std::size_t n) {
+                                     if (++reads > 3) return false;
+                                     std::memcpy(b, cases[0].block.data() + o, n);
+                                     return true;
+                                   }),
+               EBZDecompressionError);
 }
 
 // The reference bzip2 program reads our streams and writes streams we read.

@@ -14,6 +14,7 @@
 #include "transport/frame_format.h"
 #include "transport/objects_stack.h"
 #include "transport_fixture.h"
+#include "util/diagnostic_log.h"
 
 namespace quorvane {
 namespace {
@@ -217,6 +218,110 @@ TEST_F(IncomingTest, FrameWhoseFlushFailsIsDroppedNotDecoded) {
   in_->DeliverReady();
   Deliver(*in_, ObjectFrame(*File("next", 1)));
   EXPECT_EQ(PoppedNames(), std::vector<std::string>{"next"});
+}
+
+// Every received frame that is dropped leaves one diagnostic line naming the
+// frame, its size and why: a frame folder that cannot be written to, a payload
+// write that fails half way (a full disk), a flush that fails, a block that does
+// not decode and an object that does not read.
+TEST_F(IncomingTest, EveryDroppedFrameIsLoggedWithItsSizeAndReason) {
+  const std::string log = (folder_ / "diagnostic.log").string();
+  SetDiagnosticLogFile(log);
+  auto new_lines = [&, seen = std::size_t{0}]() mutable {
+    const std::string text = ReadFile(log);
+    const std::string fresh = text.substr(std::min(seen, text.size()));
+    seen = text.size();
+    return fresh;
+  };
+  auto payload_frame = [&](std::size_t size) {
+    const std::string stream = ObjectToStream(*File("big", size));
+    return Frame(stream, 'N', false);
+  };
+
+  // No frame folder: the frame's file cannot be made.
+  std::filesystem::remove_all(NativePath("DB\\TRM"));
+  const std::string lost = payload_frame(16'000);
+  const std::string lost_size = std::to_string(lost.size() - kFrameHeaderSize - kFrameTrailerSize);
+  Deliver(*in_, lost);
+  std::string lines = new_lines();
+  EXPECT_NE(lines.find("of " + lost_size + " bytes dropped: its file cannot be made"),
+            std::string::npos)
+      << lines;
+  std::filesystem::create_directories(NativePath("DB\\TRM\\FST"));
+
+  // A full disk: files cannot grow past 1 KiB (a fresh log stays below that). A
+  // large payload's write fails on the way; a 3 KB one stays in the file's buffer
+  // until the frame is complete, and then its flush fails.
+  const std::string full_log = (folder_ / "full.log").string();
+  SetDiagnosticLogFile(full_log);
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old_limit{};
+  getrlimit(RLIMIT_FSIZE, &old_limit);
+  rlimit limit = old_limit;
+  limit.rlim_cur = 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  Deliver(*in_, payload_frame(300'000) + payload_frame(3'000));
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  lines = ReadFile(full_log);
+  EXPECT_NE(lines.find("bytes dropped: its payload could not be written after"), std::string::npos)
+      << lines;
+  EXPECT_NE(lines.find("File too large"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("bytes dropped: its file cannot be flushed"), std::string::npos) << lines;
+  SetDiagnosticLogFile(log);
+
+  // A block that is not bzip2 after all, and a stream that is not an object.
+  std::string broken = CompressBlock(std::string(5'000, 'z').data(), 5'000, 9);
+  broken.resize(broken.size() / 2);
+  broken += std::string("\x88\x13\x00\x00", 4);
+  Deliver(*in_, Frame(broken, 'N', true) + Frame("TPF0garbage", 'N', false) +
+                    Frame("not an object", 'N', false));
+  lines = new_lines();
+  EXPECT_NE(lines.find(std::to_string(broken.size()) + " bytes dropped: it cannot be decoded"),
+            std::string::npos)
+      << lines;
+  EXPECT_NE(lines.find("object of 11 bytes dropped: it cannot be read"), std::string::npos)
+      << lines;
+  EXPECT_NE(lines.find("object of 13 bytes dropped: it does not begin with the stream signature"),
+            std::string::npos)
+      << lines;
+  SetDiagnosticLogFile(std::string());
+  EXPECT_TRUE(PoppedNames().empty());
+  Deliver(*in_, ObjectFrame(*File("after", 1)));
+  EXPECT_EQ(PoppedNames(), std::vector<std::string>{"after"});
+}
+
+// With a budget smaller than the objects (the installer's), an object larger
+// than the budget still passes when nothing else is held, the next one waits
+// until it is popped, and one beyond the frame limit is still dropped.
+TEST_F(IncomingTest, ObjectLargerThanTheQueueBudgetPassesAlone) {
+  in_->SetMemoryBudget(3'000'000);
+  in_->SetQueueBudget(100'000);
+  EXPECT_EQ(in_->MemoryBudget(), 100'000);
+  EXPECT_EQ(in_->FrameLimit(), 3'000'000);
+  Deliver(*in_, ObjectFrame(*File("first", 200'000)) + ObjectFrame(*File("second", 200'000)) +
+                    ObjectFrame(*File("beyond", 4'000'000)) + ObjectFrame(*File("last", 10)));
+  EXPECT_EQ(in_->ReadyCount(), 3u);
+  EXPECT_TRUE(in_->OverBudget());
+  EXPECT_FALSE(in_->WaitForRoom(10));
+  EXPECT_GT(in_->MemoryHeld(), 200'000);
+
+  auto first = stack_.Pop();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(dynamic_cast<TSOFile&>(*first).xData.size(), 200'000u);
+  EXPECT_FALSE(in_->OverBudget());
+  ASSERT_TRUE(in_->WaitForRoom(10));
+  in_->DeliverReady();
+  // "second" passed alone; "beyond" is over the frame limit and dropped; even
+  // "last" waits while "second" is held.
+  EXPECT_EQ(in_->ReadyCount(), 1u);
+  EXPECT_EQ(PoppedNames(), std::vector<std::string>{"second"});
+  in_->DeliverReady();
+  EXPECT_EQ(in_->ReadyCount(), 0u);
+  EXPECT_EQ(PoppedNames(), std::vector<std::string>{"last"});
+  EXPECT_EQ(in_->MemoryHeld(), 0);
+  // The queue budget never exceeds the frame limit.
+  in_->SetQueueBudget(5'000'000);
+  EXPECT_EQ(in_->MemoryBudget(), 3'000'000);
 }
 
 // A frame whose object would not fit beside the objects already waiting stays
