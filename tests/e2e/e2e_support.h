@@ -4,12 +4,7 @@
 // pointing at a danted relay on 127.0.0.1. Main thread of the test only.
 #pragma once
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,106 +19,17 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/temp_folder.h"
-
-extern char** environ;
 
 namespace quorvane::testing {
 
 namespace fs = std::filesystem;
 
-inline std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 inline void WriteText(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
-}
-
-inline std::uint16_t FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-inline bool Accepts(const std::string& ip, std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  ::inet_pton(AF_INET, ip.c_str(), &address.sin_addr);
-  address.sin_port = htons(port);
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return ok;
-}
-
-// posix_spawn with the output in a file; the environment is the test's own with
-// `extra` added ("NAME=value") and the names in `removed` taken out.
-inline pid_t Spawn(const std::vector<std::string>& args, const std::string& output,
-                   const std::vector<std::string>& extra = {},
-                   const std::vector<std::string>& removed = {}) {
-  std::vector<std::string> environment;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    bool drop = false;
-    for (const auto& name : removed)
-      drop |= entry.rfind(name + "=", 0) == 0;
-    for (const auto& added : extra)
-      drop |= entry.rfind(added.substr(0, added.find('=') + 1), 0) == 0;
-    if (!drop) environment.push_back(entry);
-  }
-  environment.insert(environment.end(), extra.begin(), extra.end());
-  std::vector<char*> argv;
-  std::vector<std::string> args_copy = args;
-  for (auto& arg : args_copy)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (auto& entry : environment)
-    envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  pid_t pid = -1;
-  const int spawned =
-      ::posix_spawn(&pid, args[0].c_str(), &actions, &attributes, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (spawned != 0) throw std::runtime_error("cannot start " + args[0]);
-  return pid;
-}
-
-// Waits for the process; -1 when it had to be killed after `limit`.
-inline int WaitFor(pid_t pid, std::chrono::seconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (::waitpid(pid, &status, WNOHANG) == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ::kill(-pid, SIGKILL);
-  ::waitpid(pid, &status, 0);
-  return -1;
 }
 
 // quorvane-server serving a package on 127.0.0.1, .2 and .3 at one free port.
@@ -132,7 +38,7 @@ class ServerProcess {
   ServerProcess(const fs::path& package, const std::vector<std::string>& options = {})
       : folder_("quorvane-e2e-server") {
     for (int attempt = 0; attempt < 5; ++attempt) {
-      port_ = FreePort();
+      port_ = FreeLoopbackPort();
       std::vector<std::string> args = {QUORVANE_SERVER_PROGRAM,
                                        "--package",
                                        package.string(),
@@ -170,19 +76,19 @@ class ServerProcess {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGCONT);
     ::kill(pid_, SIGTERM);
-    if (WaitFor(pid_, std::chrono::seconds(10)) == -1) ::kill(-pid_, SIGKILL);
+    WaitForExit(pid_, std::chrono::seconds(10));  // kills the group after the limit
     pid_ = -1;
   }
   bool Launch() {
-    pid_ = Spawn(args_, (folder_.path() / "server.out").string());
+    pid_ = SpawnProcess(args_, (folder_.path() / "server.out").string());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      if (HasExited(pid_)) {
         pid_ = -1;
         return false;
       }
-      if (Accepts("127.0.0.1", port_) && Accepts("127.0.0.2", port_) && Accepts("127.0.0.3", port_))
+      if (AcceptsConnections("127.0.0.1", port_) && AcceptsConnections("127.0.0.2", port_) &&
+          AcceptsConnections("127.0.0.3", port_))
         return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -238,7 +144,7 @@ class SetupProgram {
   std::string Run(const std::vector<std::string>& arguments, int* exit_code = nullptr,
                   std::chrono::seconds limit = std::chrono::seconds(120)) {
     const pid_t pid = Start(arguments);
-    const int code = WaitFor(pid, limit);
+    const int code = WaitForExit(pid, limit);
     if (exit_code != nullptr) *exit_code = code;
     return ReadText(output_);
   }
@@ -247,9 +153,10 @@ class SetupProgram {
               (folder_.filename().string() + "-run" + std::to_string(++runs_) + ".txt");
     std::vector<std::string> args = {program().string()};
     args.insert(args.end(), arguments.begin(), arguments.end());
-    return Spawn(args, output_.string(),
-                 {"QUORVANE_SETTINGS=" + settings().string(), "QUORVANE_UI=console", "LC_ALL=C"},
-                 {"DISPLAY", "WAYLAND_DISPLAY", "QUORVANE_DEBUG"});
+    return SpawnProcess(
+        args, output_.string(),
+        {"QUORVANE_SETTINGS=" + settings().string(), "QUORVANE_UI=console", "LC_ALL=C"},
+        {"DISPLAY", "WAYLAND_DISPLAY", "QUORVANE_DEBUG"});
   }
   std::string LastOutput() const { return ReadText(output_); }
 

@@ -54,7 +54,7 @@ class HostileServer {
       script_ += server::ObjectFrames(object, 0);
     }
     script_ += server::AnswerFrames(protocol::kInstallEnd, {});
-    port_ = FreePort();
+    port_ = FreeLoopbackPort();
     for (const char* ip : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
       const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
       const int yes = 1;

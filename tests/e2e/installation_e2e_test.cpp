@@ -284,7 +284,7 @@ TEST_F(InstallationE2E, AStalledServerEndsWithServeurDontAnswer) {
   for (int i = 0; i < 600 && setup.log().find("DebutInstall") == std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   server_->Signal(SIGSTOP);  // the connection stays open, nothing more comes
-  WaitFor(pid, std::chrono::seconds(120));
+  WaitForExit(pid, std::chrono::seconds(120));
   server_->Signal(SIGCONT);
   const std::string output = setup.LastOutput();
   if (setup.log().find("installation finished") != std::string::npos)
@@ -329,7 +329,7 @@ TEST_F(InstallationE2E, AServerKilledInTheMiddleOfALargeFileLeavesTheOldCopyWhol
     if (!arriving) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   server_->Kill();
-  WaitFor(pid, std::chrono::seconds(120));
+  WaitForExit(pid, std::chrono::seconds(120));
   if (setup.log().find("installation finished") != std::string::npos)
     GTEST_SKIP() << "the installation finished before the server could be killed";
   const std::string now = ReadText(program_folder() / "sub" / "big.bin");
@@ -351,7 +351,7 @@ TEST_F(InstallationE2E, AfterAServerRestartOnlyWhatIsStillMissingComesAgain) {
     if (!arriving) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   server_->Restart();
-  WaitFor(pid, std::chrono::seconds(120));
+  WaitForExit(pid, std::chrono::seconds(120));
   const std::string log = setup.log();
   if (log.find("connection closed before the end") == std::string::npos)
     GTEST_SKIP() << "the installation finished before the server could be restarted";

@@ -1,7 +1,7 @@
 // An in-test server on a loopback address (127.0.0.1 to 127.0.0.3) that speaks the
 // frame format: every accepted connection gets a TestPeer, which names itself as
 // scripted ("Atfctn" with the server's identifier, another identifier, or nothing).
-// Accepts on its own thread until destroyed. FreeLoopbackPort finds one port free
+// Accepts on its own thread until destroyed. FreePortOnAllTargets finds one port free
 // on all three addresses, since the relay targets share the installation port.
 #pragma once
 
@@ -48,7 +48,7 @@ inline std::uint16_t PortOf(int fd) {
 }
 
 // A port that none of 127.0.0.1, .2 and .3 has bound (checked, then released).
-inline std::uint16_t FreeLoopbackPort() {
+inline std::uint16_t FreePortOnAllTargets() {
   for (int attempt = 0; attempt < 50; ++attempt) {
     const int first = BindLoopback("127.0.0.1", 0);
     const std::uint16_t port = PortOf(first);

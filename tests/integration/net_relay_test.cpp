@@ -33,7 +33,7 @@ class RelayTest : public testing::NetTest {
     ReloadSiteValues();
     log_path_ = scope_->folder() + "setup.log";
     SetDiagnosticLogFile(log_path_);
-    port_ = testing::FreeLoopbackPort();
+    port_ = testing::FreePortOnAllTargets();
   }
   void TearDown() override {
     SetDiagnosticLogFile(std::string());
@@ -93,7 +93,7 @@ TEST_F(RelayTest, ARefusedTargetFailsAtOnceTwiceAndIsLogged) {
 }
 
 TEST_F(RelayTest, AnUnreachableRelayIsToldApartFromARefusal) {
-  const std::uint16_t closed = testing::FreeLoopbackPort();
+  const std::uint16_t closed = testing::FreePortOnAllTargets();
   auto item = RelayItem("127.0.0.2", closed);
   EXPECT_FALSE(item->Start());
   EXPECT_NE(item->LastError().find("avec l'API 'connect'"), std::string::npos) << item->LastError();

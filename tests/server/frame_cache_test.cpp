@@ -80,7 +80,7 @@ class FrameCacheTest : public ::testing::Test {
     return result;
   }
   std::string Bytes(const PreparedFrames& frames) {
-    return frames.memory ? *frames.memory : ReadFile(frames.disk);
+    return frames.memory ? *frames.memory : ReadText(frames.disk);
   }
   PackageFile Find(const std::string& name) {
     for (PackageFile& file : catalogue_.Scan())

@@ -87,7 +87,7 @@ class ServerChild {
     }
     return -1;
   }
-  std::string Log() const { return ReadFile(log_); }
+  std::string Log() const { return ReadText(log_); }
   // The line is written just after the socket is closed: wait for it.
   bool WaitForLog(const std::string& text) const {
     const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -100,7 +100,7 @@ class ServerChild {
   std::uint16_t port() const { return port_; }
   // Peak resident memory in KiB.
   long PeakKb() const {
-    const std::string status = ReadFile("/proc/" + std::to_string(pid_) + "/status");
+    const std::string status = ReadText("/proc/" + std::to_string(pid_) + "/status");
     std::smatch match;
     static const std::regex hwm(R"(VmHWM:\s+(\d+) kB)");
     return std::regex_search(status, match, hwm) ? std::stol(match[1]) : -1;

@@ -108,7 +108,7 @@ TEST_F(InstallTest, SeveralHundredFilesAndABigOneArriveWholeThenNothingThenOnlyT
   ASSERT_TRUE(third.finished) << third.error;
   EXPECT_EQ(third.files, 81);
   EXPECT_EQ(third.paths.front(), "DB\\Data7.PRP");
-  EXPECT_EQ(ReadFile(target_ / "db" / "data7.prp"), TextBytes(5000, 77));
+  EXPECT_EQ(ReadText(target_ / "db" / "data7.prp"), TextBytes(5000, 77));
 
   // Each file was prepared once, however many installations sent it.
   const FrameCache::Stats stats = server.server().CacheStats();
@@ -154,9 +154,9 @@ TEST_F(InstallTest, EndMessageUpdaterAndSeveralListeningAddresses) {
   EXPECT_EQ(result.fin_message,
             "Installation termin\xe9"
             "e");
-  EXPECT_EQ(ReadFile(target_ / "upd.zub"), TextBytes(7000, 9));
+  EXPECT_EQ(ReadText(target_ / "upd.zub"), TextBytes(7000, 9));
   EXPECT_EQ(result.files, 2);
-  const std::string log = ReadFile(temp_.path() / "server.log");
+  const std::string log = ReadText(temp_.path() / "server.log");
   EXPECT_NE(log.find("127.0.0.3"), std::string::npos);
   EXPECT_NE(log.find("asked WantCustomerInstall"), std::string::npos);
   EXPECT_NE(log.find("sent 2 files"), std::string::npos);
@@ -195,7 +195,7 @@ TEST_F(InstallTest, StoppingClosesAnInstallationInProgressAtOnce) {
   ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
             static_cast<ssize_t>(request.size()));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (ReadFile(temp_.path() / "server.log").find("installing:") == std::string::npos &&
+  while (ReadText(temp_.path() / "server.log").find("installing:") == std::string::npos &&
          std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -203,7 +203,7 @@ TEST_F(InstallTest, StoppingClosesAnInstallationInProgressAtOnce) {
   server.server().Stop();
   server.server().Wait();
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
-  const std::string log = ReadFile(temp_.path() / "server.log");
+  const std::string log = ReadText(temp_.path() / "server.log");
   EXPECT_NE(log.find("closed: server stopping"), std::string::npos) << log;
   ::close(fd);
 }
@@ -226,7 +226,7 @@ TEST_F(InstallTest, AFileThatCannotBeSentEndsWithoutFinAndTheNextRequestComplete
   EXPECT_FALSE(broken.finished);
   EXPECT_EQ(broken.error, "connection closed by the server");
   EXPECT_EQ(broken.files, 6);
-  const std::string log = ReadFile(temp_.path() / "server.log");
+  const std::string log = ReadText(temp_.path() / "server.log");
   EXPECT_NE(log.find("could not send z.txt"), std::string::npos) << log;
 
   // A file changed (not gone) after the plan, before it was read, is sent in
@@ -240,7 +240,7 @@ TEST_F(InstallTest, AFileThatCannotBeSentEndsWithoutFinAndTheNextRequestComplete
   const InstallResult again = RunInstall(c);
   ASSERT_TRUE(again.finished) << again.error;
   EXPECT_EQ(again.paths, (std::vector<std::string>{"DB\\G0.bin", "DB\\G1.bin", "f4"}));
-  EXPECT_EQ(ReadFile(target_ / "f4"), TextBytes(3000, 44));
+  EXPECT_EQ(ReadText(target_ / "f4"), TextBytes(3000, 44));
   EXPECT_EQ(TreeDifference(Tree(target_), Expected()), "");
 }
 
@@ -253,7 +253,7 @@ TEST_F(InstallTest, LevelZeroSendsEveryFilePlain) {
   ASSERT_TRUE(result.finished) << result.error;
   ASSERT_EQ(result.compressed.size(), 1u);
   EXPECT_FALSE(result.compressed[0]);
-  EXPECT_EQ(ReadFile(target_ / "a.txt"), TextBytes(100000, 1));
+  EXPECT_EQ(ReadText(target_ / "a.txt"), TextBytes(100000, 1));
 }
 
 }  // namespace

@@ -85,7 +85,7 @@ class NetInstallTest : public quorvane::testing::NetTest {
     for (auto& [path, bytes] : Tree(package)) {
       const fs::path installed = fs::path(ProgramFolder()) / LowerCase(path);
       if (!fs::exists(installed)) return "missing " + path;
-      if (ReadFile(installed) != bytes) return "different " + path;
+      if (ReadText(installed) != bytes) return "different " + path;
     }
     return "";
   }
@@ -101,7 +101,7 @@ TEST_F(NetInstallTest, InstallsThroughDantedThenSendsNothingThenOnlyTheChange) {
     WriteFile(package / "DB" / ("Table" + std::to_string(i) + ".PRP"), TextBytes(700 + i, 500 + i));
   WriteFile(package / "Media.pak", NoiseBytes(50 << 20, 3));
 
-  const std::uint16_t port = FreePort();
+  const std::uint16_t port = FreeLoopbackPort();
   ServerOptions options;
   options.package = package;
   options.state = work.path() / "state";
@@ -112,7 +112,7 @@ TEST_F(NetInstallTest, InstallsThroughDantedThenSendsNothingThenOnlyTheChange) {
   ASSERT_TRUE(server.started());
 
   const Outcome first = InstallOnce(relay.port(), port);
-  ASSERT_TRUE(first.finished) << ReadFile(work.path() / "server.log") << relay.log();
+  ASSERT_TRUE(first.finished) << ReadText(work.path() / "server.log") << relay.log();
   EXPECT_EQ(first.files.size(), 301u);
   EXPECT_EQ(first.expected_files, 301);
   EXPECT_EQ(Difference(package), "");
@@ -128,7 +128,7 @@ TEST_F(NetInstallTest, InstallsThroughDantedThenSendsNothingThenOnlyTheChange) {
   EXPECT_EQ(third.files, std::vector<std::string>{"DB\\Table42.PRP"});
   EXPECT_EQ(Difference(package), "");
   // The connections came through the relay, from its loopback address.
-  const std::string log = ReadFile(work.path() / "server.log");
+  const std::string log = ReadText(work.path() / "server.log");
   EXPECT_NE(log.find("identified: customer \"Alice"), std::string::npos) << log;
   EXPECT_NE(log.find("sent 301 files"), std::string::npos) << log;
 }

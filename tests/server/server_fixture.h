@@ -2,11 +2,7 @@
 // tree comparison, and an in-process server on a loopback port of its own.
 #pragma once
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -18,11 +14,14 @@
 
 #include "server.h"
 #include "server_log.h"
+#include "support/child_process.h"
 #include "support/temp_folder.h"
 
 namespace quorvane::server::testing {
 
 namespace fs = std::filesystem;
+using ::quorvane::testing::FreeLoopbackPort;
+using ::quorvane::testing::ReadText;
 
 // Deterministic bytes: compressible text, or noise that bzip2 cannot shrink.
 inline std::string TextBytes(std::size_t size, unsigned seed) {
@@ -52,17 +51,12 @@ inline void WriteFile(const fs::path& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Relative path (as found) -> contents, of every file below `root`.
 inline std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> tree;
   for (const auto& entry : fs::recursive_directory_iterator(root))
     if (entry.is_regular_file())
-      tree[entry.path().lexically_relative(root).string()] = ReadFile(entry.path());
+      tree[entry.path().lexically_relative(root).string()] = ReadText(entry.path());
   return tree;
 }
 
@@ -79,21 +73,6 @@ inline std::string TreeDifference(const std::map<std::string, std::string>& got,
   for (const auto& [path, bytes] : got)
     if (!want.contains(path)) return "extra " + path;
   return "";
-}
-
-// A port free on 127.0.0.1 a moment ago (a bind may still race for it).
-inline std::uint16_t FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  std::uint16_t port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    port = ntohs(address.sin_port);
-  ::close(fd);
-  return port;
 }
 
 // An in-process server on one loopback address with a free port.

@@ -20,7 +20,7 @@ TEST(ServerLogTest, OneStampedLineWithControlCharactersBlanked) {
     log.Line("#1 127.0.0.1:5 closed: bad\r\nline\x1b");
     EXPECT_EQ(log.LineCount(), 1u);
   }
-  const std::string text = ReadFile(path);
+  const std::string text = ReadText(path);
   EXPECT_TRUE(std::regex_match(
       text,
       std::regex(
@@ -42,7 +42,7 @@ TEST(ServerLogTest, AFullLogMovesAsideAndStartsAgain) {
     log.Line("event " + std::to_string(i));
   EXPECT_LE(fs::file_size(path), 1000u);
   EXPECT_TRUE(fs::exists(temp.path() / "server.log.1"));
-  EXPECT_NE(ReadFile(path).find("event 39"), std::string::npos);
+  EXPECT_NE(ReadText(path).find("event 39"), std::string::npos);
 }
 
 TEST(ServerLogTest, AnUnwritableLogFileIsAnError) {

@@ -12,29 +12,19 @@
 // its own temporary folder (configuration, log, pid file) and its own port.
 #pragma once
 
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <arpa/inet.h>
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/temp_folder.h"
-
-extern char** environ;
 
 namespace quorvane::testing {
 
@@ -65,17 +55,12 @@ class DantedRelay {
 
   // danted's own log and its standard output/error, to show when a test fails.
   std::string log() const {
-    return ReadFile(folder_.path() / "danted.log") + ReadFile(folder_.path() / "danted.out");
+    return ReadText(folder_.path() / "danted.log") + ReadText(folder_.path() / "danted.out");
   }
 
   // Stops danted (SIGTERM to its process group, SIGKILL after 5 s). Idempotent.
   void Stop() {
-    if (pid_ <= 0) return;
-    ::kill(-pid_, SIGTERM);
-    if (!WaitExit(std::chrono::seconds(5))) {
-      ::kill(-pid_, SIGKILL);
-      WaitExit(std::chrono::seconds(5));
-    }
+    StopProcessGroup(pid_, std::chrono::seconds(5));
     pid_ = -1;
   }
 
@@ -86,30 +71,6 @@ class DantedRelay {
       if (::access(candidate, X_OK) == 0) return candidate;
     }
     return {};
-  }
-
-  static std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-  }
-
-  static std::uint16_t FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) throw std::runtime_error("socket() failed while looking for a free port");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      ::close(fd);
-      throw std::runtime_error("no free loopback port");
-    }
-    ::close(fd);
-    return ntohs(address.sin_port);
   }
 
   void WriteConfiguration() {
@@ -132,70 +93,20 @@ class DantedRelay {
     const std::string conf = (folder_.path() / "danted.conf").string();
     const std::string pid_file = (folder_.path() / "danted.pid").string();
     const std::string out_file = (folder_.path() / "danted.out").string();
-    std::vector<std::string> args = {program, "-f", conf, "-p", pid_file, "-N", "1"};
-    std::vector<char*> argv;
-    for (auto& arg : args)
-      argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // Its own process group, so Stop() reaches danted's worker processes too.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t pid = -1;
-    const int spawned =
-        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawned != 0) {
-      failure = "posix_spawn failed: " + std::to_string(spawned);
-      return false;
-    }
-    pid_ = pid;
+    pid_ = SpawnProcess({program, "-f", conf, "-p", pid_file, "-N", "1"}, out_file);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      if (HasExited(pid_)) {
         pid_ = -1;
         failure = "danted exited at start; log:\n" + log();
         return false;
       }
-      if (Accepts()) return true;
+      if (AcceptsConnections(address(), port_)) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     failure = "danted did not listen within 10 s; log:\n" + log();
     Stop();
-    return false;
-  }
-
-  bool Accepts() const {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port_);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-  }
-
-  bool WaitExit(std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-      if (done == pid_ || done < 0) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
     return false;
   }
 

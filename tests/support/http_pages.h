@@ -9,26 +9,17 @@
 // used from any thread once it is up. Every instance has its own folder and port.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "support/child_process.h"
 #include "support/temp_folder.h"
-
-extern char** environ;
 
 namespace quorvane::testing {
 
@@ -38,34 +29,19 @@ class HttpPages {
   HttpPages() : folder_("quorvane-pages") {
     std::filesystem::create_directories(root());
     const std::string out_file = (folder_.path() / "server.out").string();
-    std::vector<std::string> args = {"/usr/bin/python3", "-u",          "-m",
-                                     "http.server",      "0",           "--bind",
-                                     "127.0.0.1",        "--directory", root().string()};
-    std::vector<char*> argv;
-    for (auto& arg : args)
-      argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    const int spawned =
-        ::posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw std::runtime_error("python3 could not be started");
+    pid_ = SpawnProcess({"/usr/bin/python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1",
+                         "--directory", root().string()},
+                        out_file);
     const std::regex serving("port ([0-9]+)");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < deadline) {
       std::smatch match;
-      const std::string out = ReadFile(out_file);
+      const std::string out = ReadText(out_file);
       if (std::regex_search(out, match, serving)) {
         port_ = static_cast<std::uint16_t>(std::stoi(match[1]));
         return;
       }
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      if (HasExited(pid_)) {
         pid_ = -1;
         throw std::runtime_error("http.server exited: " + out);
       }
@@ -90,30 +66,14 @@ class HttpPages {
   }
 
   // What the server printed, one line per request ("GET /ip.htm HTTP/1.1" 200 ...).
-  std::string RequestLog() const { return ReadFile((folder_.path() / "server.out").string()); }
+  std::string RequestLog() const { return ReadText(folder_.path() / "server.out"); }
 
   void Stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (::waitpid(pid_, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (::waitpid(pid_, &status, WNOHANG) == 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
-    }
+    StopProcessGroup(pid_, std::chrono::seconds(5));
     pid_ = -1;
   }
 
  private:
-  static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-  }
-
   TempFolder folder_;
   pid_t pid_ = -1;
   std::uint16_t port_ = 0;
