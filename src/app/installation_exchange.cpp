@@ -21,6 +21,9 @@ constexpr const char* kPlainCaption = "Quorvane installation";
 
 struct InstallationExchange::PendingFiles {
   std::vector<std::unique_ptr<TSOFile>> files;
+  // The files' memory in their connection's budget, given back once written, so
+  // the next large object is not decoded while this one is still in memory.
+  std::vector<MemoryCharge> charges;
   std::size_t bytes = 0;
 };
 
@@ -121,6 +124,7 @@ void InstallationExchange::FlushFiles(PendingFiles& pending) {
     outcome_.bytes_received += static_cast<std::uint64_t>(std::max(file.xFileSize, 0));
   }
   pending.files.clear();
+  pending.charges.clear();
   pending.bytes = 0;
   ShowOverallProgress();
 }
@@ -196,7 +200,8 @@ bool InstallationExchange::ReceiveInstallation(WindowRef& connecting) {
     // Every object already waiting, in order: files are written in batches, an
     // answer first writes the files that came before it.
     while (running) {
-      std::unique_ptr<TZelObject> object = link_.PopIncoming();
+      MemoryCharge charge;
+      std::unique_ptr<TZelObject> object = link_.PopIncoming(charge);
       if (!object) break;
       idle = 0;
       if (object->TypeCode() == tvo_xFile) {
@@ -204,6 +209,7 @@ bool InstallationExchange::ReceiveInstallation(WindowRef& connecting) {
           pending.bytes += file->xData.size();
           object.release();
           pending.files.emplace_back(file);
+          pending.charges.push_back(std::move(charge));
           if (pending.files.size() >= limits_.batch_files || pending.bytes >= limits_.batch_bytes)
             FlushFiles(pending);
         }

@@ -12,6 +12,7 @@
 
 #include "app/installation_request.h"
 #include "model/zel_object.h"
+#include "transport/memory_account.h"
 #include "ui/installation_ui.h"
 
 namespace quorvane {
@@ -29,6 +30,12 @@ class InstallSessionLink {
   virtual bool SendInstallRequest(std::unique_ptr<TSOFilesList> request) = 0;
   // The oldest received object, or null at once.
   virtual std::unique_ptr<TZelObject> PopIncoming() = 0;
+  // The same with the memory the object holds of its connection's budget, which
+  // the caller gives back by dropping `charge` once the object is written out.
+  virtual std::unique_ptr<TZelObject> PopIncoming(MemoryCharge& charge) {
+    charge.Reset();
+    return PopIncoming();
+  }
   // The receive-progress counters: payload bytes expected and received of the
   // object now arriving.
   virtual void ClearReceiveProgress() = 0;

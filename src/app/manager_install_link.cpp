@@ -18,6 +18,10 @@ std::unique_ptr<TZelObject> ManagerInstallLink::PopIncoming() {
   return stack_.Pop();
 }
 
+std::unique_ptr<TZelObject> ManagerInstallLink::PopIncoming(MemoryCharge& charge) {
+  return stack_.Pop(charge);
+}
+
 void ManagerInstallLink::ClearReceiveProgress() {
   manager_.SetReceiveProgress(0, 0);
 }

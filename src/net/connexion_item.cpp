@@ -70,6 +70,8 @@ TZelConnexionThread::TZelConnexionThread(TZelConnexionByMeItem& item, bool send)
   } else {
     in_ = std::make_unique<TZelConnexionBufferIn>(lock_object_.get(), item.Folders());
     in_->SetZelConnexionID(item.Number());
+    if (item.Timings().incoming_queue_budget > 0)
+      in_->SetQueueBudget(item.Timings().incoming_queue_budget);
   }
 }
 

@@ -31,6 +31,9 @@ namespace quorvane {
 class TZelConnexionsListByMe;
 class TZelConnexionByMeItem;
 
+// The default budget of received objects waiting to be written out.
+inline constexpr std::int64_t kIncomingQueueBudget = std::int64_t{32} << 20;
+
 // Time limits of a connection. The defaults are the product's values; tests pass
 // short ones so that time-outs are exercised without real seconds.
 struct ConnexionTimings {
@@ -39,6 +42,11 @@ struct ConnexionTimings {
   int io_timeout_ms = kStreamTimeoutMs;
   int attempt_pause_ms = 500;
   std::uint32_t acknowledge_timeout_ms = kAuthenticationWaitMs;
+  // The memory a connection's received objects may hold together until the
+  // receiver has written them out (an object larger than this still passes
+  // alone); 0 keeps the site value. An installer writes objects as they come,
+  // so a small budget bounds its memory to about the largest object.
+  std::int64_t incoming_queue_budget = kIncomingQueueBudget;
 };
 
 // Receives the progress of the object being received, after every read.

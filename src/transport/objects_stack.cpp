@@ -45,8 +45,15 @@ void TZelObjectsStackManager::Push(std::unique_ptr<TZelObject> object, MemoryCha
 }
 
 std::unique_ptr<TZelObject> TZelObjectsStackManager::Pop() {
+  MemoryCharge charge;
+  return Pop(charge);  // the charge is given back on return
+}
+
+std::unique_ptr<TZelObject> TZelObjectsStackManager::Pop(MemoryCharge& charge) {
   std::lock_guard guard(Mutex());
+  charge.Reset();
   if (list_.empty()) return nullptr;
+  charge = std::move(list_.front().charge);
   std::unique_ptr<TZelObject> object = std::move(list_.front().object);
   list_.pop_front();  // gives the object's memory back to its connection's budget
   count_ = list_.size();

@@ -32,6 +32,10 @@ class TZelObjectsStackManager : public TZelObject {
   void Push(std::unique_ptr<TZelObject> object, MemoryCharge charge);
   // The oldest object, or null; sets the flag event again while objects remain.
   std::unique_ptr<TZelObject> Pop();
+  // The same, handing the object's charge to the caller, who gives the memory
+  // back (by dropping the charge) once the object's bytes are gone: a receiver
+  // that writes large objects out keeps the next ones from being decoded meanwhile.
+  std::unique_ptr<TZelObject> Pop(MemoryCharge& charge);
   // A hint only: read without the lock.
   bool HasObjects() const { return count_.load(std::memory_order_relaxed) > 0; }
   void Signal() { flag_->Set(); }

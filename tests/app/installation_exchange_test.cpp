@@ -56,6 +56,18 @@ class ScriptedLink : public InstallSessionLink {
     incoming.pop_front();
     return object;
   }
+  // Each file is charged its size to `account`, as a connection's buffer does.
+  std::unique_ptr<TZelObject> PopIncoming(MemoryCharge& charge) override {
+    held_at_pop.push_back(account->Held());
+    auto object = PopIncoming();
+    charge = MemoryCharge();
+    if (auto* file = dynamic_cast<TSOFile*>(object.get())) {
+      const auto bytes = static_cast<std::int64_t>(file->xData.size());
+      account->Take(bytes);
+      charge = MemoryCharge(account, bytes);
+    }
+    return object;
+  }
   void ClearReceiveProgress() override { size = received = 0; }
   std::uint32_t CurrentObjectSize() const override { return size; }
   std::uint32_t CurrentObjectReceived() const override { return received; }
@@ -83,6 +95,8 @@ class ScriptedLink : public InstallSessionLink {
   std::deque<bool> send_results;
   std::function<void(ScriptedLink&, int)> on_poll;
   std::function<void(ScriptedLink&, std::size_t)> on_request;
+  std::shared_ptr<MemoryAccount> account = std::make_shared<MemoryAccount>();
+  std::vector<std::int64_t> held_at_pop;  // the account's charges at each pop
   int polls = 0;
   std::uint32_t size = 0;
   std::uint32_t received = 0;
@@ -163,6 +177,26 @@ TEST_F(ExchangeTest, AFreshInstallationWritesTheFilesAndShowsThePhases) {
             (std::vector<std::string>{progress.back().args[0], "17", "17", "3", "3"}));
   EXPECT_TRUE(Messages().empty());
   EXPECT_EQ(ui_.OpenWindowCount(), 0u);
+}
+
+// A file keeps its memory charged to the connection until it is written, so the
+// receive side does not decode the next large object meanwhile; every charge is
+// given back by the end.
+TEST_F(ExchangeTest, AFilesMemoryIsGivenBackOnlyOnceItIsWritten) {
+  link_.on_request = [](ScriptedLink& link, std::size_t) {
+    link.Answer(protocol::kInstallBegin, {"ignored", "2", "300"});
+    link.File("", "a.bin", std::string(100, 'a'));
+    link.File("", "b.bin", std::string(200, 'b'));
+    link.Answer(protocol::kInstallEnd);
+  };
+  EXPECT_TRUE(Run());
+  ASSERT_GE(link_.held_at_pop.size(), 4u);
+  EXPECT_EQ(link_.held_at_pop[1], 0);    // a popped
+  EXPECT_EQ(link_.held_at_pop[2], 100);  // b popped: a waits to be written
+  EXPECT_EQ(link_.held_at_pop[3], 300);  // the end word popped before the batch is written
+  EXPECT_EQ(link_.account->Held(), 0);
+  EXPECT_EQ(Read("a.bin"), std::string(100, 'a'));
+  EXPECT_EQ(Read("b.bin"), std::string(200, 'b'));
 }
 
 TEST_F(ExchangeTest, FinAtOnceSucceedsWithoutADownloadWindow) {

@@ -72,6 +72,32 @@ TEST_F(StackTest, DetachedObjectsTakeTheStacksLinks) {
   EXPECT_EQ(raw->StackManager(), nullptr);
 }
 
+// Pop gives an object's charge back at once; Pop(charge) hands it to the caller,
+// who gives it back by dropping it.
+TEST_F(StackTest, PopHandsTheChargeOverOrGivesItBack) {
+  TZelObjectsStackManagerIn stack(nullptr);
+  auto account = std::make_shared<MemoryAccount>(1000);
+  for (std::int64_t bytes : {100, 200}) {
+    ASSERT_TRUE(account->TryTake(bytes));
+    stack.Push(std::make_unique<TZelObject>(nullptr), MemoryCharge(account, bytes));
+  }
+  EXPECT_EQ(account->Held(), 300);
+  {
+    MemoryCharge charge(account, 0);
+    auto first = stack.Pop(charge);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(charge.Bytes(), 100);
+    EXPECT_EQ(account->Held(), 300);
+    auto second = stack.Pop();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(account->Held(), 100);
+    EXPECT_EQ(stack.Pop(charge), nullptr);  // an empty stack gives the old charge back
+    EXPECT_EQ(charge.Bytes(), 0);
+    EXPECT_EQ(account->Held(), 0);
+  }
+  EXPECT_EQ(account->Held(), 0);
+}
+
 TEST_F(StackTest, DestroyingTheStackFreesWhatIsLeft) {
   int destroyed = 0;
   {
