@@ -87,6 +87,16 @@ TxTrame* TZelConnexionBuffer::NewFrame(const std::string& dump_name, const TZelO
   return raw;
 }
 
+TxTrame* TZelConnexionBuffer::NewMemoryFrame() {
+  if (IsShutDown()) return nullptr;
+  auto frame = std::make_unique<TxTrame>(this, folders_);
+  TxTrame* raw = frame.get();
+  raw->OpenInMemory(CountFrame());
+  frames_.push_back(std::move(frame));
+  frame_list_count_ = frames_.size();
+  return raw;
+}
+
 bool TZelConnexionBuffer::WriteToFrame(TxTrame* frame, const void* bytes, std::size_t count) {
   if (frame == nullptr) return false;
   if (!frame->IsNamed()) total_ += static_cast<std::int64_t>(count);

@@ -63,6 +63,8 @@ class TZelConnexionBuffer : public TZelObject {
   // --- frames (caller holds the lock) ----------------------------------------
   // None when shut down. With a dump name: a named frame that enters no list.
   TxTrame* NewFrame(const std::string& dump_name, const TZelObject* object);
+  // A numbered frame held in memory instead of a file (a small received frame).
+  TxTrame* NewMemoryFrame();
   bool WriteToFrame(TxTrame* frame, const void* bytes, std::size_t count);
   // Queues a complete frame and wakes the send thread; a named frame is closed and
   // destroyed at once (its file stays). False when the frame could not be flushed.

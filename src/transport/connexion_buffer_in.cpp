@@ -72,7 +72,9 @@ void TZelConnexionBufferIn::Receive(const std::uint8_t* block, int count) {
 bool TZelConnexionBufferIn::BeginFrame(std::int64_t expected) {
   write_error_.clear();
   try {
-    current_ = NewFrame(std::string(), nullptr);
+    // A small frame stays in memory: no file to create, flush and delete for it.
+    current_ = expected <= memory_frame_limit_.load() ? NewMemoryFrame()
+                                                      : NewFrame(std::string(), nullptr);
   } catch (...) {
     // The frame's bytes are still consumed (and dropped) to stay in step.
     current_ = nullptr;

@@ -22,6 +22,9 @@ inline constexpr std::uint32_t kAuthenticationWaitMs = 10'000;
 // the recorded length is smaller (missing or wrong): a lying peer costs at most
 // this much decoding, not the whole memory budget.
 inline constexpr std::int64_t kUnrecordedOutputLimit = std::int64_t{64} << 20;
+// A received frame whose payload is at most this is held in memory, not in a
+// file under the frame folder (file creation dominates the cost of small frames).
+inline constexpr std::int64_t kMemoryFrameLimit = std::int64_t{256} << 10;
 
 class TZelConnexionBufferIn : public TZelConnexionBuffer, private FrameSink {
  public:
@@ -70,6 +73,10 @@ class TZelConnexionBufferIn : public TZelConnexionBuffer, private FrameSink {
   // calls DeliverReady after a true return.
   bool WaitForRoom(std::uint32_t timeout_ms);
 
+  // Frames whose payload is at most this are held in memory (kMemoryFrameLimit;
+  // a negative value sends every frame to its file).
+  void SetMemoryFrameLimit(std::int64_t bytes) { memory_frame_limit_ = bytes; }
+
   bool WaitForAuthentication(std::uint32_t timeout_ms = kAuthenticationWaitMs);
   bool IsAuthenticatedAs(const Guid& id, std::uint32_t timeout_ms = kAuthenticationWaitMs);
   Guid PeerId() const;
@@ -94,6 +101,7 @@ class TZelConnexionBufferIn : public TZelConnexionBuffer, private FrameSink {
   std::shared_ptr<MemoryAccount> memory_;
   std::atomic<std::int64_t> waiting_need_{0};
   std::atomic<std::int64_t> frame_limit_{0};
+  std::atomic<std::int64_t> memory_frame_limit_{kMemoryFrameLimit};
   std::string write_error_;  // why the current frame's payload write failed  // bytes the first
                              // ready frame waits for
 };

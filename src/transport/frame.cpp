@@ -1,5 +1,6 @@
 #include "transport/frame.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -41,7 +42,7 @@ TxTrame::TxTrame(TZelObject* owner, FrameFolders folders)
 
 TxTrame::~TxTrame() {
   CloseStream();
-  if (!path_.empty() && !IsNamed() && !IsPrepared()) {
+  if (!path_.empty() && !IsNamed() && !IsPrepared() && !memory_frame_) {
     std::error_code ignored;
     std::filesystem::remove(NativePath(path_), ignored);
   }
@@ -81,12 +82,34 @@ void TxTrame::OpenPrepared(const std::string& name) {
   std::fseek(file_, 0, SEEK_SET);
 }
 
+void TxTrame::OpenInMemory(std::int32_t number) {
+  CloseStream();
+  number_ = number;
+  path_ = "(memory) " + Name() + "_" + std::to_string(number);
+  in_memory_ = memory_frame_ = true;
+  memory_.clear();
+  memory_position_ = 0;
+  size_ = 0;
+}
+
 void TxTrame::CloseStream() {
   if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
+  if (in_memory_) size_ = 0;
+  in_memory_ = false;
+  std::string().swap(memory_);
+  memory_position_ = 0;
 }
 
 bool TxTrame::WriteBytes(const void* bytes, std::size_t count) {
+  if (in_memory_) {
+    if (count == 0) return true;
+    if (memory_position_ + count > memory_.size()) memory_.resize(memory_position_ + count);
+    std::memcpy(memory_.data() + memory_position_, bytes, count);
+    memory_position_ += count;
+    size_ = static_cast<std::int64_t>(memory_.size());
+    return true;
+  }
   if (file_ == nullptr) return false;
   if (count == 0) return true;
   const std::size_t written = std::fwrite(bytes, 1, count, file_);
@@ -95,11 +118,26 @@ bool TxTrame::WriteBytes(const void* bytes, std::size_t count) {
 }
 
 std::size_t TxTrame::ReadBytes(void* buffer, std::size_t count) {
+  if (in_memory_) {
+    const std::size_t n =
+        std::min(count, memory_.size() - std::min(memory_position_, memory_.size()));
+    if (n > 0) std::memcpy(buffer, memory_.data() + memory_position_, n);
+    memory_position_ += n;
+    return n;
+  }
   if (file_ == nullptr || count == 0) return 0;
   return std::fread(buffer, 1, count, file_);
 }
 
 bool TxTrame::ReadAt(std::int64_t offset, void* buffer, std::size_t count) {
+  if (in_memory_) {
+    if (offset < 0 || static_cast<std::uint64_t>(offset) > memory_.size() ||
+        count > memory_.size() - static_cast<std::size_t>(offset))
+      return false;
+    if (count > 0) std::memcpy(buffer, memory_.data() + offset, count);
+    memory_position_ = static_cast<std::size_t>(offset) + count;
+    return true;
+  }
   if (file_ == nullptr || offset < 0) return false;
   if (std::fflush(file_) != 0 || std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0)
     return false;
@@ -107,6 +145,10 @@ bool TxTrame::ReadAt(std::int64_t offset, void* buffer, std::size_t count) {
 }
 
 bool TxTrame::Rewind() {
+  if (in_memory_) {
+    memory_position_ = 0;
+    return true;
+  }
   if (file_ == nullptr) return false;
   const bool flushed = std::fflush(file_) == 0;
   std::fseek(file_, 0, SEEK_SET);
@@ -114,21 +156,22 @@ bool TxTrame::Rewind() {
 }
 
 std::int64_t TxTrame::Position() const {
+  if (in_memory_) return static_cast<std::int64_t>(memory_position_);
   if (file_ == nullptr) return 0;
   const long position = std::ftell(file_);
   return position < 0 ? 0 : position;
 }
 
 std::int64_t TxTrame::Size() const {
-  return file_ == nullptr ? 0 : size_;
+  return IsOpen() ? size_ : 0;
 }
 
 std::int64_t TxTrame::Remaining() const {
-  return file_ == nullptr ? 0 : Size() - Position();
+  return IsOpen() ? Size() - Position() : 0;
 }
 
 bool TxTrame::AtEnd() const {
-  return file_ == nullptr || Position() >= Size();
+  return !IsOpen() || Position() >= Size();
 }
 
 void TxTrame::NotifyProgress() const {

@@ -50,6 +50,10 @@ class TxTrame : public TZelObject {
   void OpenForWrite(std::int32_t number, const TZelObject* object);
   // Opens the prepared frame file "DB\TRM\FST\<name>" read-only.
   void OpenPrepared(const std::string& name);
+  // Holds the frame in memory instead of a file (a small received frame: no file
+  // to create, write, flush and delete). Path() then names no real file.
+  void OpenInMemory(std::int32_t number);
+  bool InMemory() const { return memory_frame_; }
   void CloseStream();
 
   bool WriteBytes(const void* bytes, std::size_t count);
@@ -63,7 +67,7 @@ class TxTrame : public TZelObject {
   std::int64_t Position() const;
   std::int64_t Size() const;
   bool AtEnd() const;
-  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpen() const { return file_ != nullptr || in_memory_; }
   void NotifyProgress() const;
 
   const std::string& Path() const { return path_; }
@@ -100,6 +104,10 @@ class TxTrame : public TZelObject {
   std::string object_id_;
   std::string object_caption_;
   std::FILE* file_ = nullptr;
+  bool in_memory_ = false;     // open in memory
+  bool memory_frame_ = false;  // made by OpenInMemory: no file to delete
+  std::string memory_;         // the bytes of an in-memory frame
+  std::size_t memory_position_ = 0;
   std::int64_t size_ = 0;  // bytes in the file, kept so Size never needs a seek
   std::int64_t expected_ = 0;
   char compression_ = ' ';

@@ -189,6 +189,7 @@ TEST_F(IncomingTest, OtherKindsAreDecodedButNotStacked) {
 }
 
 TEST_F(IncomingTest, FrameWhoseFileCannotBeMadeIsSkippedInStep) {
+  in_->SetMemoryFrameLimit(-1);  // every frame goes to its file
   std::filesystem::remove_all(NativePath("DB\\TRM"));
   const std::string lost = ObjectFrame(*File("lost", 100));
   Deliver(*in_, lost.substr(0, 60));
@@ -202,6 +203,7 @@ TEST_F(IncomingTest, FrameWhoseFileCannotBeMadeIsSkippedInStep) {
 // complete; when that flush fails (a full disk) the frame is a failed frame and is
 // never decoded from the empty file.
 TEST_F(IncomingTest, FrameWhoseFlushFailsIsDroppedNotDecoded) {
+  in_->SetMemoryFrameLimit(-1);  // every frame goes to its file
   const std::string small = ObjectFrame(*File("small", 10));
   std::signal(SIGXFSZ, SIG_IGN);
   rlimit old_limit{};
@@ -225,6 +227,7 @@ TEST_F(IncomingTest, FrameWhoseFlushFailsIsDroppedNotDecoded) {
 // write that fails half way (a full disk), a flush that fails, a block that does
 // not decode and an object that does not read.
 TEST_F(IncomingTest, EveryDroppedFrameIsLoggedWithItsSizeAndReason) {
+  in_->SetMemoryFrameLimit(-1);  // every frame goes to its file
   const std::string log = (folder_ / "diagnostic.log").string();
   SetDiagnosticLogFile(log);
   auto new_lines = [&, seen = std::size_t{0}]() mutable {
@@ -322,6 +325,30 @@ TEST_F(IncomingTest, ObjectLargerThanTheQueueBudgetPassesAlone) {
   // The queue budget never exceeds the frame limit.
   in_->SetQueueBudget(5'000'000);
   EXPECT_EQ(in_->MemoryBudget(), 3'000'000);
+}
+
+// Small frames are held in memory: they arrive whole even without a frame
+// folder and leave no file behind; a frame above the limit goes to its file.
+TEST_F(IncomingTest, SmallFramesStayInMemoryAndLargeOnesGoToAFile) {
+  in_->SetMemoryFrameLimit(50'000);
+  std::filesystem::remove_all(NativePath("DB\\TRM"));
+  Deliver(*in_, ObjectFrame(*File("small", 100)) +
+                    Frame(ObjectToStream(*File("limit", 49'000)), 'N', false));
+  EXPECT_EQ(PoppedNames(), (std::vector<std::string>{"small", "limit"}));
+  // Without a folder the large frame cannot be made: it is dropped, in step.
+  Deliver(*in_, Frame(ObjectToStream(*File("large", 60'000)), 'N', false) +
+                    ObjectFrame(*File("after", 10)));
+  EXPECT_EQ(PoppedNames(), std::vector<std::string>{"after"});
+
+  std::filesystem::create_directories(NativePath("DB\\TRM\\FST"));
+  const std::string large = Frame(ObjectToStream(*File("large", 60'000)), 'N', false);
+  Deliver(*in_, large.substr(0, large.size() / 2));
+  EXPECT_EQ(FilesIn("DB\\TRM").size(), 1u);  // the large frame being received
+  Deliver(*in_, large.substr(large.size() / 2));
+  auto popped = stack_.Pop();
+  ASSERT_NE(popped, nullptr);
+  EXPECT_EQ(dynamic_cast<TSOFile&>(*popped).xData, std::string(60'000, 'd'));
+  EXPECT_TRUE(FilesIn("DB\\TRM").empty());
 }
 
 // A frame whose object would not fit beside the objects already waiting stays

@@ -83,6 +83,7 @@ TEST_F(BufferTest, BuffersTakeTheirFrameFoldersExplicitly) {
 
   TZelConnexionBufferOut out(nullptr, first);
   TZelConnexionBufferIn in(nullptr, second);
+  in.SetMemoryFrameLimit(-1);  // the small frame below goes to its file too
   TZelObjectsStackManagerIn stack(nullptr);
   in.SetStackManager(&stack);
   EXPECT_EQ(out.Folders().frames, first.frames);
