@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -129,16 +130,24 @@ struct Run {
   std::size_t peak = 0;
 };
 
-Run Download(const Path& path, const std::string& file, int count, TZelObject& root,
-             TZelObjectsStackManagerIn& stack) {
+// One connection through `path` to a socat peer on 127.0.0.2, made by
+// `socat_ends(listen_address)` (socat's two address arguments); `exchange` moves
+// the objects over the started item, fills the run's time and count and stops
+// the item. Peak heap is counted from just before the connection.
+Run OverOneConnection(const Path& path, const char* what,
+                      const std::function<std::vector<std::string>(const std::string&)>& socat_ends,
+                      TZelObject& root,
+                      const std::function<void(TZelConnexionByMeItem&, Run&)>& exchange) {
   const std::uint16_t port = FreePort();
-  const pid_t server = Spawn({"socat", "-b", "131072", "-u", "FILE:" + file,
-                              "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.2,reuseaddr"});
+  std::vector<std::string> socat = {"socat", "-b", "131072", "-u"};
+  for (std::string& end :
+       socat_ends("TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.2,reuseaddr"))
+    socat.push_back(std::move(end));
+  const pid_t peer = Spawn(socat);
   SleepMs(150);
   bench::ResetPeak();
   const std::size_t base = bench::BytesInUse();
   Run run;
-  const auto start = Clock::now();
   {
     TZelConnexionByMeItem item(&root);
     TxSocksInfo socks;
@@ -146,65 +155,63 @@ Run Download(const Path& path, const std::string& file, int count, TZelObject& r
     item.Configure(kTransportTcp, 'N', "Server", Guid{}, socks, "127.0.0.2", port, false);
     item.Open();
     if (!item.Start()) {
-      std::fprintf(stderr, "download: %s\n", item.LastError().c_str());
+      std::fprintf(stderr, "%s: %s\n", what, item.LastError().c_str());
       std::exit(1);
     }
     item.Run();
-    // Pops as the exchange does, but waking on the stack's event instead of a
-    // 100 ms poll: the flag is reset before the pops, so no push is missed.
-    while (run.objects < static_cast<std::size_t>(count)) {
-      stack.Flag().Reset();
-      while (auto object = stack.Pop())
-        ++run.objects;
-      if (run.objects >= static_cast<std::size_t>(count)) break;
-      if (!item.IsActive() && !stack.HasObjects()) break;
-      stack.Flag().Wait(100);
-    }
-    run.seconds = Seconds(Clock::now() - start);
-    item.Stop();
+    exchange(item, run);
     item.Close();
   }
   run.peak = bench::PeakBytes() - base;
-  ::kill(server, SIGTERM);
-  Wait(server);
+  ::kill(peer, SIGTERM);  // the download's peer would serve on; the upload's has ended
+  Wait(peer);
   return run;
+}
+
+Run Download(const Path& path, const std::string& file, int count, TZelObject& root,
+             TZelObjectsStackManagerIn& stack) {
+  return OverOneConnection(
+      path, "download",
+      [&](const std::string& listen) {
+        return std::vector<std::string>{"FILE:" + file, listen};
+      },
+      root,
+      [&](TZelConnexionByMeItem& item, Run& run) {
+        const auto start = Clock::now();
+        // Pops as the exchange does, but waking on the stack's event instead of a
+        // 100 ms poll: the flag is reset before the pops, so no push is missed.
+        while (run.objects < static_cast<std::size_t>(count)) {
+          stack.Flag().Reset();
+          while (auto object = stack.Pop())
+            ++run.objects;
+          if (run.objects >= static_cast<std::size_t>(count)) break;
+          if (!item.IsActive() && !stack.HasObjects()) break;
+          stack.Flag().Wait(100);
+        }
+        run.seconds = Seconds(Clock::now() - start);
+        item.Stop();
+      });
 }
 
 Run Upload(const Path& path, const std::vector<std::unique_ptr<TSOFile>>& objects, int count,
            TZelObject& root) {
-  const std::uint16_t port = FreePort();
-  const pid_t sink =
-      Spawn({"socat", "-b", "131072", "-u",
-             "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.2,reuseaddr", "OPEN:/dev/null"});
-  SleepMs(150);
-  bench::ResetPeak();
-  const std::size_t base = bench::BytesInUse();
-  Run run;
-  const auto start = Clock::now();
-  {
-    TZelConnexionByMeItem item(&root);
-    TxSocksInfo socks;
-    SetSocks(path, socks);
-    item.Configure(kTransportTcp, 'N', "Server", Guid{}, socks, "127.0.0.2", port, false);
-    item.Open();
-    if (!item.Start()) {
-      std::fprintf(stderr, "upload: %s\n", item.LastError().c_str());
-      std::exit(1);
-    }
-    item.Run();
-    for (int i = 0; i < count; ++i)
-      item.Send(*objects[static_cast<std::size_t>(i) % objects.size()]);
-    TZelConnexionBufferOut& out = *item.SendThread()->Out();
-    while (out.ReadyCount() > 0 && item.IsActive())
-      SleepMs(1);
-    item.Stop();  // the last chunk has been written when the thread ends
-    run.seconds = Seconds(Clock::now() - start);
-    run.objects = static_cast<std::size_t>(count);
-    item.Close();
-  }
-  run.peak = bench::PeakBytes() - base;
-  Wait(sink);
-  return run;
+  return OverOneConnection(
+      path, "upload",
+      [](const std::string& listen) {
+        return std::vector<std::string>{listen, "OPEN:/dev/null"};
+      },
+      root,
+      [&](TZelConnexionByMeItem& item, Run& run) {
+        const auto start = Clock::now();
+        for (int i = 0; i < count; ++i)
+          item.Send(*objects[static_cast<std::size_t>(i) % objects.size()]);
+        TZelConnexionBufferOut& out = *item.SendThread()->Out();
+        while (out.ReadyCount() > 0 && item.IsActive())
+          SleepMs(1);
+        item.Stop();  // the last chunk has been written when the thread ends
+        run.seconds = Seconds(Clock::now() - start);
+        run.objects = static_cast<std::size_t>(count);
+      });
 }
 
 }  // namespace
