@@ -34,7 +34,7 @@ using testing::ProgramFolderScope;
 TEST(RelayAddressFromTitle, TakesTheAddressAfterTheMarkerUpToTheSlash) {
   EXPECT_EQ(RelayAddressFromTitle("ip.fic:1.2.3.4/and more"), "1.2.3.4");
   EXPECT_EQ(RelayAddressFromTitle("ip.fic:1.2.3.4"), "1.2.3.4");
-  EXPECT_EQ(RelayAddressFromTitle("ip.fic= 10.20.30.40 /x"), "10.20.30.40");
+  EXPECT_EQ(RelayAddressFromTitle("ip.fic= 127.20.30.40 /x"), "127.20.30.40");
   // The marker is where it is, not necessarily at the start.
   EXPECT_EQ(RelayAddressFromTitle("Server ip.fic:5.6.7.8/"), "5.6.7.8");
 }

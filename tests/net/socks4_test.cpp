@@ -15,7 +15,8 @@ namespace {
 
 using testing::MakePipePair;
 
-// Wire fixtures.
+// Wire fixtures: the requests for the product's own relay targets, encoded only;
+// no test connects to these addresses.
 constexpr std::uint8_t kRequestLan2Port700[] = {0x04, 0x01, 0x02, 0xBC, 0xC0,
                                                 0xA8, 0x00, 0x02, 0x00};
 constexpr std::uint8_t kRequestLan3Port699[] = {0x04, 0x01, 0x02, 0xBB, 0xC0,
