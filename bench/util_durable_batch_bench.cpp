@@ -30,15 +30,15 @@ std::string Content(int i) {
   return bytes;
 }
 
-void BM_FlushPerFile(benchmark::State& state) {
+// Times `write_all(folder, count)` into a fresh folder per iteration.
+template <typename WriteAll>
+void WriteFilesInFreshFolders(benchmark::State& state, WriteAll write_all) {
   const int count = static_cast<int>(state.range(0));
   for (auto _ : state) {
     state.PauseTiming();
     const fs::path folder = FreshFolder();
     state.ResumeTiming();
-    for (int i = 0; i < count; ++i)
-      if (!WriteFileAtomically((folder / ("f" + std::to_string(i))).string(), Content(i)))
-        state.SkipWithError("a write failed");
+    write_all(folder, count);
     state.PauseTiming();
     fs::remove_all(folder);
     state.ResumeTiming();
@@ -47,26 +47,24 @@ void BM_FlushPerFile(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(count) * static_cast<double>(state.iterations()),
                          benchmark::Counter::kIsRate);
 }
+
+void BM_FlushPerFile(benchmark::State& state) {
+  WriteFilesInFreshFolders(state, [&](const fs::path& folder, int count) {
+    for (int i = 0; i < count; ++i)
+      if (!WriteFileAtomically((folder / ("f" + std::to_string(i))).string(), Content(i)))
+        state.SkipWithError("a write failed");
+  });
+}
 BENCHMARK(BM_FlushPerFile)->Arg(200)->Arg(2000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OneFlushPerBatch(benchmark::State& state) {
-  const int count = static_cast<int>(state.range(0));
-  for (auto _ : state) {
-    state.PauseTiming();
-    const fs::path folder = FreshFolder();
-    state.ResumeTiming();
+  WriteFilesInFreshFolders(state, [&](const fs::path& folder, int count) {
     DurableFileBatch batch;
     for (int i = 0; i < count; ++i)
       batch.Add((folder / ("f" + std::to_string(i))).string(), Content(i));
     for (const auto& result : batch.Commit())
       if (!result.written) state.SkipWithError(result.reason.c_str());
-    state.PauseTiming();
-    fs::remove_all(folder);
-    state.ResumeTiming();
-  }
-  state.counters["files_per_s"] =
-      benchmark::Counter(static_cast<double>(count) * static_cast<double>(state.iterations()),
-                         benchmark::Counter::kIsRate);
+  });
 }
 BENCHMARK(BM_OneFlushPerBatch)->Arg(200)->Arg(2000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
