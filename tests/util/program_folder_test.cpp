@@ -7,18 +7,42 @@
 #include <vector>
 
 #include "support/temp_folder.h"
+#include "util/codec.h"
 #include "util/program_folder_backend.h"
 
 namespace quorvane {
 namespace {
 
 using testing::TempFolder;
+using literals::operator""_w;
 
 TEST(ProgramFolder, ExecutableFolderHoldsTheRunningProgram) {
   const std::string folder = platform::ExecutableFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ(folder.back(), '/');
   EXPECT_TRUE(std::filesystem::exists(folder + "util_tests")) << folder;
+}
+
+TEST(ProgramFolder, ALinkLeadingOutsideIsOutsideWhetherItsTargetExistsOrNot) {
+  namespace fs = std::filesystem;
+  TempFolder outside;
+  TempFolder program;
+  SetProgramFolder(program.folder());
+  fs::create_directory(program.path() / "real");
+  fs::create_directory_symlink("real", program.path() / "inside");
+  fs::create_directory_symlink(outside.path(), program.path() / "out");
+  fs::create_symlink(outside.path() / "missing" / "dir", program.path() / "dangling");
+  fs::create_symlink("dangling/deeper", program.path() / "chain");
+  for (auto [name, inside] : std::vector<std::pair<std::string, bool>>{{"real/a", true},
+                                                                       {"inside/a", true},
+                                                                       {"new/a", true},
+                                                                       {"out/a", false},
+                                                                       {"out/../real", false},
+                                                                       {"dangling", false},
+                                                                       {"dangling/a", false},
+                                                                       {"chain", false}})
+    EXPECT_EQ(CheckInsideProgramFolder(program.folder() + name).ok(), inside) << name;
+  SetProgramFolder("");
 }
 
 TEST(ProgramFolder, SetAddsTheTrailingSeparator) {
@@ -78,9 +102,11 @@ TEST_F(NativePathTest, LeadingSeparatorOfARelativeNameIsNotDoubled) {
   EXPECT_EQ(NativePath("\\DB\\Data.PRP"), Folder() + "db/data.prp");
 }
 
-TEST_F(NativePathTest, AccentedLettersKeepTheirBytes) {
-  // Case mapping is ASCII only: Windows-1252 letters above 0x7F are untouched.
-  EXPECT_EQ(NativePath("DB\\\xC9T\xC9"), Folder() + "db/\xC9t\xC9");
+TEST_F(NativePathTest, AccentedLettersBecomeUtf8AndKeepTheirCase) {
+  // Case mapping is ASCII only; the Windows-1252 name becomes a UTF-8 file name.
+  EXPECT_EQ(NativePath("Données\\ÉTÉ.TXT"_w), Folder() + "données/ÉtÉ.txt");
+  EXPECT_EQ(NameFromNative("Résumé.txt"), "Résumé.txt"_w);
+  EXPECT_EQ(NameFromNative("Résumé.txt"_w), "Résumé.txt"_w);  // no UTF-8: bytes kept
 }
 
 TEST_F(NativePathTest, NamesThatClimbOutOfTheFolderAreRecognised) {
