@@ -139,6 +139,14 @@ TEST_F(EntryTest, RunTrueStartsTheClientWithTheArgumentsAfterTheLockIsGone) {
   EXPECT_TRUE(lock_free_at_start_);
 }
 
+TEST_F(EntryTest, AClientProgramPlantedAsALinkToAFileElsewhereIsNotStarted) {
+  testing::TempFolder elsewhere;
+  fs::create_symlink(elsewhere.path() / "tool", NativePath(kClientProgram));
+  run_result_ = true;
+  RunEntry({"setup"}, services_);
+  EXPECT_TRUE(started_path_.empty()) << started_path_;
+}
+
 TEST_F(EntryTest, AFailingRunIsShownAndStartsNothing) {
   services_.run_installation = [](const std::string&, const std::vector<std::string>&,
                                   InstallationUi&) -> bool {
