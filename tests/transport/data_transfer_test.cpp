@@ -48,8 +48,6 @@ TEST_F(DataTransferTest, EveryModeLoadsBackToAnEqualObject) {
   EXPECT_TRUE(ReadFile(ObjectFilePath(Path("objC.zub"))).substr(1).starts_with("BZh9"));
 }
 
-// A small file that expands beyond the limit is refused whether its recorded
-// length tells the truth or lies.
 TEST_F(DataTransferTest, AnObjectFileBeyondTheLimitIsRefusedBeforeItIsDecoded) {
   auto big = Sample();
   big->xData.assign(kMaxObjectFileBytes, 'x');
