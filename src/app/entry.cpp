@@ -132,12 +132,14 @@ int RunEntry(const std::vector<std::string>& arguments, const EntryServices& ser
   // An updater the run delivered starts after the lock is free, instead of the client.
   std::optional<std::string> program = TakePendingUpdater();
   if (!program && start_client) program = NativePath(kClientProgram);
-  if (!program) return 0;
-  // A program planted as a link to a file elsewhere is never started.
-  if (const Status inside = CheckInsideProgramFolder(*program); !inside.ok())
-    DiagnosticLog(kLogLayer, "program not started: " + inside.ToString());
-  else
-    services.start_program(*program, passed_on);
+  if (program) {
+    // A program planted as a link to a file elsewhere is never started.
+    if (const Status inside = CheckInsideProgramFolder(*program); !inside.ok())
+      DiagnosticLog(kLogLayer, "program not started: " + inside.ToString());
+    else
+      services.start_program(*program, passed_on);
+  }
+  SetDiagnosticLogFile("");  // the log belongs to this entry's program folder
   return 0;
 }
 

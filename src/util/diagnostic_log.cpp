@@ -76,6 +76,8 @@ void DiagnosticLog(std::string_view layer, std::string_view text) {
   if (log_path.empty()) return;
   RotateIfFull(log_path, line.size());
   std::error_code error;
+  // A link planted in the log's place would carry every line to a file elsewhere.
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(log_path, error))) return;
   std::filesystem::create_directories(std::filesystem::path(log_path).parent_path(), error);
   std::FILE* file = std::fopen(log_path.c_str(), "ab");
   if (file == nullptr) return;

@@ -18,6 +18,7 @@
 #include "settings/settings.h"
 #include "ui/hermetic_folder.h"
 #include "ui/recording_ui.h"
+#include "util/atomic_file.h"
 #include "util/program_folder.h"
 
 #ifndef QUORVANE_RECORDING_CLIENT
@@ -156,6 +157,8 @@ TEST_F(EntryTest, AFailingRunIsShownAndStartsNothing) {
   EXPECT_EQ(ui_->CallsNamed("ShowMessageDialog").at(0).args,
             (std::vector<std::string>{std::to_string(kColourButtonFace), "Erreur logicielle",
                                       "Fichier illisible"}));
+  EXPECT_NE(ReadWholeFile(NativePath("DB\\setup.log")).value_or("").find("Fichier illisible"),
+            std::string::npos);
   EXPECT_TRUE(started_path_.empty());
   EXPECT_EQ(AcquireInstanceLock(Folder()).outcome, LockOutcome::kAcquired);
   EXPECT_EQ(dynamic_cast<UiMessageBoxService*>(&CurrentMessageBoxService()), nullptr);

@@ -1,6 +1,5 @@
-// The two seam adapters over the recording backend: the closing lines of the
-// connection list in a status window, opened and closed around them, and the
-// object base's message boxes in the modal dialog.
+// The two seam adapters over the recording backend: the connection list's closing
+// lines in a status window, and the object base's message boxes in the dialog.
 #include "app/connection_status_adapter.h"
 
 #include <gtest/gtest.h>

@@ -25,23 +25,17 @@ TEST(ProgramFolder, ExecutableFolderHoldsTheRunningProgram) {
 
 TEST(ProgramFolder, ALinkLeadingOutsideIsOutsideWhetherItsTargetExistsOrNot) {
   namespace fs = std::filesystem;
-  TempFolder outside;
   TempFolder program;
   SetProgramFolder(program.folder());
   fs::create_directory(program.path() / "real");
   fs::create_directory_symlink("real", program.path() / "inside");
-  fs::create_directory_symlink(outside.path(), program.path() / "out");
-  fs::create_symlink(outside.path() / "missing" / "dir", program.path() / "dangling");
+  fs::create_directory_symlink("/", program.path() / "out");
+  fs::create_symlink("/nonexistent-quorvane/dir", program.path() / "dangling");
   fs::create_symlink("dangling/deeper", program.path() / "chain");
-  for (auto [name, inside] : std::vector<std::pair<std::string, bool>>{{"real/a", true},
-                                                                       {"inside/a", true},
-                                                                       {"new/a", true},
-                                                                       {"out/a", false},
-                                                                       {"out/../real", false},
-                                                                       {"dangling", false},
-                                                                       {"dangling/a", false},
-                                                                       {"chain", false}})
-    EXPECT_EQ(CheckInsideProgramFolder(program.folder() + name).ok(), inside) << name;
+  for (const char* name : {"real/a", "inside/a", "new/a"})
+    EXPECT_TRUE(CheckInsideProgramFolder(program.folder() + name).ok()) << name;
+  for (const char* name : {"out/a", "out/../real", "dangling", "dangling/a", "chain"})
+    EXPECT_FALSE(CheckInsideProgramFolder(program.folder() + name).ok()) << name;
   SetProgramFolder("");
 }
 
