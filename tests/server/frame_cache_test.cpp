@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <deque>
 #include <future>
 #include <mutex>
 
@@ -15,6 +16,7 @@
 #include "objects/protocol.h"
 #include "objects/register_classes.h"
 #include "server_fixture.h"
+#include "slice_compressor.h"
 #include "transport/bzip_block.h"
 #include "transport/frame_format.h"
 #include "wire.h"
@@ -239,6 +241,71 @@ TEST_F(FrameCacheTest, StoredFramesOfAnEarlierRunAreRemovedAtStart) {
   auto cache = Make();
   EXPECT_FALSE(fs::exists(temp_.path() / "state" / "0123-1-9.frm"));
   EXPECT_TRUE(fs::exists(temp_.path() / "state" / "keep.txt"));
+}
+
+TEST_F(FrameCacheTest, AlteredStoredFramesAreNotSentButPreparedAgain) {
+  WriteFile(root_ / "a.txt", TextBytes(50000, 1));
+  const struct {
+    const char* what;
+    void (*alter)(const fs::path&);
+  } cases[] = {
+      {"a byte changed", [](const fs::path& p) { WriteFile(p, "X" + ReadText(p).substr(1)); }},
+      {"cut short", [](const fs::path& p) { fs::resize_file(p, 100); }}};
+  for (const auto& c : cases) {
+    auto cache = Make(1000);  // nothing stays in memory: every hit is read from the state folder
+    Acquire(*cache, Find("a.txt"));
+    auto stored = Acquire(*cache, Find("a.txt"));
+    ASSERT_TRUE(stored && stored->stored && !stored->memory) << c.what;
+    c.alter(stored->disk);
+    auto again = Acquire(*cache, Find("a.txt"));
+    ASSERT_TRUE(again && again->memory) << c.what;
+    EXPECT_EQ(dynamic_cast<TSOFile&>(*Decode(SplitFrames(*again->memory).back())).xData,
+              TextBytes(50000, 1))
+        << c.what;
+    EXPECT_EQ(cache->GetStats().preparations, 2u) << c.what;
+  }
+}
+
+TEST_F(FrameCacheTest, ACancelledPreparationEndsBetweenSlicesAndStoresNothing) {
+  WriteFile(root_ / "a.txt", TextBytes(3 * SliceSize(9), 1));
+  std::deque<std::function<void()>> jobs;
+  FrameCache::Options options;
+  options.folder = temp_.path() / "state";
+  FrameCache cache(options, catalogue_, [&](std::function<void()> job) { jobs.push_back(job); });
+  std::string error = "not answered";
+  cache.Acquire(Find("a.txt"), [&](std::shared_ptr<const PreparedFrames> frames,
+                                   const std::string& e) { error = frames ? "" : e; });
+  for (int run = 0; run < 2; ++run) {  // the reading with the first slice, then the second
+    ASSERT_EQ(jobs.size(), 1u);
+    auto job = std::move(jobs.front());
+    jobs.pop_front();
+    job();
+  }
+  cache.Cancel();
+  while (!jobs.empty()) {
+    auto job = std::move(jobs.front());
+    jobs.pop_front();
+    job();
+  }
+  EXPECT_NE(error.find("stopping"), std::string::npos) << error;
+  EXPECT_EQ(cache.GetStats().failures, 1u);
+  EXPECT_TRUE(fs::is_empty(temp_.path() / "state"));
+}
+
+TEST_F(FrameCacheTest, PrepareAllPreparesEveryFileLargestFirst) {
+  for (const auto& [name, size] : {std::pair{"small", 1000}, {"big", 30000}, {"mid", 5000}})
+    WriteFile(root_ / name, TextBytes(size, 1));
+  FrameCache::Options options;
+  options.folder = temp_.path() / "state";
+  std::vector<std::string> log;
+  FrameCache cache(
+      options, catalogue_, [](std::function<void()> job) { job(); },
+      [&](const std::string& line) { log.push_back(line); });
+  cache.PrepareAll(catalogue_.Scan());
+  EXPECT_EQ(cache.GetStats().preparations, 3u);
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log.front().find("prepared big; 1 of 3 files"), std::string::npos) << log.front();
+  EXPECT_NE(log.back().find("3 of 3 files"), std::string::npos) << log.back();
 }
 
 TEST(WireTest, AnnouncementFromFiveThousandPayloadBytes) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "install_client.h"
@@ -113,7 +114,7 @@ TEST_F(InstallTest, SeveralHundredFilesAndABigOneArriveWholeThenNothingThenOnlyT
   // Each file was prepared once, however many installations sent it.
   const FrameCache::Stats stats = server.server().CacheStats();
   EXPECT_EQ(stats.preparations, 353u);
-  EXPECT_EQ(stats.hits, 160u);  // the Images files, twice
+  EXPECT_GE(stats.hits, 160u);  // the Images files, twice, and any prepared at start
 }
 
 TEST_F(InstallTest, ASecondRunOfACompleteTopAndDbInstallationSendsNoFile) {
@@ -179,11 +180,14 @@ TEST_F(InstallTest, ServesFromTheStateFolderBeyondTheMemoryLimit) {
   for (const auto& entry : fs::directory_iterator(temp_.path() / "state" / "frames"))
     stored += entry.path().extension() == ".frm";
   EXPECT_EQ(stored, 10);
-  EXPECT_EQ(server.server().CacheStats().hits, 10u);
+  EXPECT_GE(server.server().CacheStats().hits, 10u);
 }
 
-TEST_F(InstallTest, StoppingClosesAnInstallationInProgressAtOnce) {
-  WriteFile(package_ / "Big.bin", NoiseBytes(64 << 20, 5));
+TEST_F(InstallTest, StoppingDuringTheCompressionOfALargeFileClosesAtOnceAndKeepsNothing) {
+  std::string big;
+  for (const std::string block = TextBytes(1 << 20, 5); big.size() < (std::size_t{256} << 20);)
+    big += block;
+  WriteFile(package_ / "Big.txt", big);
   ServerProcess server(Options(), temp_.path() / "server.log");
   // An installer that asks and then reads nothing: the server's writes stall.
   const int fd = ConnectTo("127.0.0.1", server.port(), 5000);
@@ -202,10 +206,57 @@ TEST_F(InstallTest, StoppingClosesAnInstallationInProgressAtOnce) {
   const auto before = std::chrono::steady_clock::now();
   server.server().Stop();
   server.server().Wait();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+  // Far below the minutes the compression takes; 4x the slowest stop seen under the sanitizers.
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(8));
   const std::string log = ReadText(temp_.path() / "server.log");
   EXPECT_NE(log.find("closed: server stopping"), std::string::npos) << log;
+  EXPECT_NE(log.find("preparation of Big.txt abandoned"), std::string::npos) << log;
+  EXPECT_TRUE(fs::is_empty(temp_.path() / "state" / "frames"));
   ::close(fd);
+}
+
+TEST_F(InstallTest, ADefaultStateFolderThatIsNotPrivatelyOursIsLeftAlone) {
+  WriteFile(package_ / "a.txt", "a");
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old != nullptr ? old : "";
+  ::setenv("TMPDIR", temp_.path().c_str(), 1);
+  const fs::path squatted = DefaultStateFolder(), elsewhere = temp_.path() / "elsewhere";
+  const struct {
+    const char* what;
+    void (*make)(const fs::path& squatted, const fs::path& elsewhere);
+  } cases[] = {{"open to all",
+                [](const fs::path& p, const fs::path&) {
+                  fs::create_directory(p);
+                  fs::permissions(p, fs::perms::all);
+                }},
+               {"a link",
+                [](const fs::path& p, const fs::path& e) {
+                  fs::create_directory(e);
+                  fs::create_directory_symlink(e, p);
+                }},
+               {"another user's", [](const fs::path& p, const fs::path&) {
+                  fs::create_directory(p);
+                  fs::permissions(p, fs::perms::owner_all);
+                  (void)!::chown(p.c_str(), 65534, 65534);
+                }}};
+  for (const auto& c : cases) {
+    if (c.what == std::string("another user's") && ::geteuid() != 0) continue;  // cannot chown
+    fs::remove_all(squatted);
+    fs::remove_all(elsewhere);
+    c.make(squatted, elsewhere);
+    ServerOptions options = Options();
+    options.state.clear();
+    {
+      ServerProcess server(options, temp_.path() / (std::string(c.what) + ".log"));
+      EXPECT_TRUE(Install(server.port()).finished) << c.what;
+    }
+    const std::string log = ReadText(temp_.path() / (std::string(c.what) + ".log"));
+    EXPECT_NE(log.find("state folder " + squatted.string() + " refused"), std::string::npos)
+        << c.what << "\n"
+        << log;
+    EXPECT_FALSE(fs::exists(squatted / "frames") || fs::exists(elsewhere / "frames")) << c.what;
+  }
+  old != nullptr ? ::setenv("TMPDIR", saved.c_str(), 1) : ::unsetenv("TMPDIR");
 }
 
 TEST_F(InstallTest, AFileThatCannotBeSentEndsWithoutFinAndTheNextRequestCompletes) {
