@@ -275,18 +275,17 @@ TEST_F(FrameCacheTest, ACancelledPreparationEndsBetweenSlicesAndStoresNothing) {
   std::string error = "not answered";
   cache.Acquire(Find("a.txt"), [&](std::shared_ptr<const PreparedFrames> frames,
                                    const std::string& e) { error = frames ? "" : e; });
-  for (int run = 0; run < 2; ++run) {  // the reading with the first slice, then the second
-    ASSERT_EQ(jobs.size(), 1u);
+  auto run = [&jobs] {
     auto job = std::move(jobs.front());
     jobs.pop_front();
     job();
-  }
+  };
+  run();  // the reading and the first slice
+  run();  // the second slice
+  ASSERT_EQ(jobs.size(), 1u);
   cache.Cancel();
-  while (!jobs.empty()) {
-    auto job = std::move(jobs.front());
-    jobs.pop_front();
-    job();
-  }
+  while (!jobs.empty())
+    run();
   EXPECT_NE(error.find("stopping"), std::string::npos) << error;
   EXPECT_EQ(cache.GetStats().failures, 1u);
   EXPECT_TRUE(fs::is_empty(temp_.path() / "state"));
@@ -306,6 +305,31 @@ TEST_F(FrameCacheTest, PrepareAllPreparesEveryFileLargestFirst) {
   ASSERT_FALSE(log.empty());
   EXPECT_NE(log.front().find("prepared big; 1 of 3 files"), std::string::npos) << log.front();
   EXPECT_NE(log.back().find("3 of 3 files"), std::string::npos) << log.back();
+}
+
+TEST(SliceCompressorTest, TheJoinedSlicesDecodeAsOneStream) {
+  std::string runs;  // runs of exactly four: the library's run-length step grows them most
+  for (int i = 0; runs.size() < 3 * SliceSize(1) + 5; ++i)
+    runs += std::string(4, static_cast<char>('a' + i % 2));
+  const std::pair<std::string, int> cases[] = {{TextBytes(2 * SliceSize(9) + 12345, 1), 9},
+                                               {runs, 1},
+                                               {NoiseBytes(SliceSize(2) + 1, 2), 2},
+                                               {"short", 9},
+                                               {"", 9}};
+  for (const auto& [payload, level] : cases) {
+    std::string block;
+    std::deque<std::function<void()>> queue;  // run in turn, as a pool would
+    CompressInSlices(
+        std::make_shared<const std::string>(payload), level, 2,
+        [&](std::function<void()> job) { queue.push_back(std::move(job)); }, {},
+        [&](std::optional<std::string> b, const std::string& error) { block = b.value_or(error); });
+    for (; !queue.empty(); queue.pop_front())
+      queue.front()();
+    EXPECT_EQ(DecompressBlock(block.data(), block.size()), payload) << payload.size() << " bytes";
+    if (payload.size() <= SliceSize(level)) {  // one slice: what the library alone makes
+      EXPECT_EQ(block, CompressBlock(payload.data(), payload.size(), level));
+    }
+  }
 }
 
 TEST(WireTest, AnnouncementFromFiveThousandPayloadBytes) {

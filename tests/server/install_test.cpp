@@ -217,46 +217,32 @@ TEST_F(InstallTest, StoppingDuringTheCompressionOfALargeFileClosesAtOnceAndKeeps
 
 TEST_F(InstallTest, ADefaultStateFolderThatIsNotPrivatelyOursIsLeftAlone) {
   WriteFile(package_ / "a.txt", "a");
-  const char* old = std::getenv("TMPDIR");
-  const std::string saved = old != nullptr ? old : "";
+  const std::string saved = std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "";
   ::setenv("TMPDIR", temp_.path().c_str(), 1);
   const fs::path squatted = DefaultStateFolder(), elsewhere = temp_.path() / "elsewhere";
-  const struct {
-    const char* what;
-    void (*make)(const fs::path& squatted, const fs::path& elsewhere);
-  } cases[] = {{"open to all",
-                [](const fs::path& p, const fs::path&) {
-                  fs::create_directory(p);
-                  fs::permissions(p, fs::perms::all);
-                }},
-               {"a link",
-                [](const fs::path& p, const fs::path& e) {
-                  fs::create_directory(e);
-                  fs::create_directory_symlink(e, p);
-                }},
-               {"another user's", [](const fs::path& p, const fs::path&) {
-                  fs::create_directory(p);
-                  fs::permissions(p, fs::perms::owner_all);
-                  (void)!::chown(p.c_str(), 65534, 65534);
-                }}};
-  for (const auto& c : cases) {
-    if (c.what == std::string("another user's") && ::geteuid() != 0) continue;  // cannot chown
+  // Made first by another: open to all, a link to another folder, another user's.
+  for (const int kind : {0, 1, 2}) {
+    if (kind == 2 && ::geteuid() != 0) continue;  // only root can give a folder away
     fs::remove_all(squatted);
-    fs::remove_all(elsewhere);
-    c.make(squatted, elsewhere);
+    fs::create_directory(kind == 1 ? elsewhere : squatted);
+    if (kind == 1) fs::create_directory_symlink(elsewhere, squatted);
+    fs::permissions(squatted, kind == 0 ? fs::perms::all : fs::perms::owner_all);
+    if (kind == 2) {
+      ASSERT_EQ(::chown(squatted.c_str(), 65534, 65534), 0);
+    }
     ServerOptions options = Options();
     options.state.clear();
+    const fs::path log = temp_.path() / ("server" + std::to_string(kind) + ".log");
     {
-      ServerProcess server(options, temp_.path() / (std::string(c.what) + ".log"));
-      EXPECT_TRUE(Install(server.port()).finished) << c.what;
+      ServerProcess server(options, log);
+      EXPECT_TRUE(Install(server.port()).finished) << kind;
     }
-    const std::string log = ReadText(temp_.path() / (std::string(c.what) + ".log"));
-    EXPECT_NE(log.find("state folder " + squatted.string() + " refused"), std::string::npos)
-        << c.what << "\n"
-        << log;
-    EXPECT_FALSE(fs::exists(squatted / "frames") || fs::exists(elsewhere / "frames")) << c.what;
+    EXPECT_NE(ReadText(log).find("state folder " + squatted.string() + " refused"),
+              std::string::npos)
+        << ReadText(log);
+    EXPECT_FALSE(fs::exists(squatted / "frames") || fs::exists(elsewhere / "frames")) << kind;
   }
-  old != nullptr ? ::setenv("TMPDIR", saved.c_str(), 1) : ::unsetenv("TMPDIR");
+  saved.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", saved.c_str(), 1);
 }
 
 TEST_F(InstallTest, AFileThatCannotBeSentEndsWithoutFinAndTheNextRequestCompletes) {
