@@ -41,6 +41,7 @@ std::string KeyOf(const PackageFile& file) {
 }
 
 constexpr std::size_t kCheckChunk = std::size_t{1} << 20;
+constexpr std::size_t kLoggedCompression = std::size_t{32} << 20;  // long enough to be seen
 
 // SHA-256 of `bytes`, or of the `size` bytes of the open file `fd`; false when
 // the file cannot be read whole.
@@ -247,7 +248,8 @@ void FrameCache::SendStored(const PackageFile& file, const std::string& key,
   });
 }
 
-void FrameCache::Build(const PackageFile& file, BuiltCallback done) {
+void FrameCache::Build(const PackageFile& file, BuiltCallback done,
+                       std::function<void(const FileObject& object)> between) {
   const std::string name = file.folder + file.name;
   auto cancelled = [this, name, done] {
     if (!cancelled_) return false;
@@ -277,9 +279,15 @@ void FrameCache::Build(const PackageFile& file, BuiltCallback done) {
     return;
   }
   auto shared = std::make_shared<const FileObject>(std::move(object));
+  if (log_ && shared->stream->size() >= kLoggedCompression)
+    log_("cache: compressing " + name + ", " + MiB(built.file_size) + " on up to " +
+         std::to_string(options_.parallel) + " workers");
   CompressInSlices(
       shared->stream, options_.level, options_.parallel, post_,
-      [this] { return cancelled_.load(); },
+      [this, shared, between] {
+        if (!cancelled_ && between) between(*shared);
+        return cancelled_.load();
+      },
       [this, shared, built, name, done](std::optional<std::string> block, const std::string& why) {
         if (!block) {
           if (cancelled_ && log_) log_("cache: preparation of " + name + " abandoned: stopping");
@@ -294,18 +302,54 @@ void FrameCache::Build(const PackageFile& file, BuiltCallback done) {
 }
 
 void FrameCache::Prepare(const PackageFile& file, const std::string& key) {
-  Build(file, [this, key](const Built& built, const std::string& error) {
-    if (!built.bytes) {
-      Finish(key, built, {}, {}, error);
-      return;
+  struct Late {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::mutex mutex;
+    std::shared_ptr<const PreparedFrames> plain;  // made once, for every late waiter
+  };
+  auto late = std::make_shared<Late>();
+  // Waiters past their patience get the plain frames now; the compression goes on for later ones.
+  auto serve_late = [this, key, late, file](const FileObject& object) {
+    std::vector<PreparedCallback> waiters;
+    if (std::chrono::steady_clock::now() - late->start < options_.patience) return;
+    {
+      std::lock_guard guard(mutex_);
+      if (auto it = entries_.find(key); it != entries_.end()) waiters.swap(it->second->waiters);
     }
-    Digest digest{};
-    std::string store_error = "cannot hash the frames";
-    fs::path disk;
-    if (Sha256(*built.bytes, -1, 0, digest)) disk = Store(*built.bytes, digest, store_error);
-    if (disk.empty() && log_) log_("cache: frames kept in memory only: " + store_error);
-    Finish(key, built, disk, digest, std::string());
-  });
+    if (waiters.empty()) return;
+    std::shared_ptr<const PreparedFrames> plain;
+    {
+      std::lock_guard guard(late->mutex);
+      if (!late->plain) {
+        auto frames = std::make_shared<PreparedFrames>();
+        frames->memory = std::make_shared<const std::string>(FileFrames(object, nullptr));
+        frames->size = static_cast<std::int64_t>(frames->memory->size());
+        frames->file_size = file.size;
+        late->plain = std::move(frames);
+      }
+      plain = late->plain;
+    }
+    if (log_)
+      log_("cache: " + file.folder + file.name + " still being compressed: sent plain to " +
+           std::to_string(waiters.size()) + " waiting");
+    for (PreparedCallback& done : waiters)
+      done(plain, std::string());
+  };
+  Build(
+      file,
+      [this, key](const Built& built, const std::string& error) {
+        if (!built.bytes) {
+          Finish(key, built, {}, {}, error);
+          return;
+        }
+        Digest digest{};
+        std::string store_error = "cannot hash the frames";
+        fs::path disk;
+        if (Sha256(*built.bytes, -1, 0, digest)) disk = Store(*built.bytes, digest, store_error);
+        if (disk.empty() && log_) log_("cache: frames kept in memory only: " + store_error);
+        Finish(key, built, disk, digest, std::string());
+      },
+      serve_late);
 }
 
 fs::path FrameCache::Store(const std::string& bytes, const Digest& digest, std::string& error) {

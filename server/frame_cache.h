@@ -11,6 +11,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "catalogue.h"
+#include "wire.h"
 
 namespace quorvane::server {
 
@@ -58,6 +60,9 @@ class FrameCache {
     int level = 9;        // bzip2 level, 0 = never compress
     bool enabled = true;  // false: prepare for every request, keep nothing
     int parallel = 1;     // workers that may compress one file's slices at once
+    // Installers waiting longer than this for a file being compressed get it
+    // plain at the next slice instead (they give up after 180 s of silence).
+    std::chrono::seconds patience{30};
   };
   struct Stats {
     std::uint64_t hits = 0;
@@ -101,7 +106,9 @@ class FrameCache {
   };
   using BuiltCallback = std::function<void(const Built& built, const std::string& error)>;
 
-  void Build(const PackageFile& file, BuiltCallback done);
+  // `between`, when given, runs before each slice of a compression.
+  void Build(const PackageFile& file, BuiltCallback done,
+             std::function<void(const FileObject& object)> between = {});
   void Prepare(const PackageFile& file, const std::string& key);
   void Finish(const std::string& key, const Built& built, const std::filesystem::path& disk,
               const Digest& digest, const std::string& error);

@@ -95,7 +95,7 @@ struct SliceRun {
   std::size_t slice = 0;
   std::size_t count = 0;
   JobPoster post;
-  std::function<bool()> cancelled;
+  std::function<bool()> stop;
   CompressedCallback done;
   std::vector<std::string> streams;
   std::atomic<std::size_t> next{0};
@@ -113,7 +113,7 @@ struct SliceRun {
 void RunSlice(const std::shared_ptr<SliceRun>& run) {
   const std::size_t i = run->next.fetch_add(1);
   if (i >= run->count) return;
-  if (!run->failed && run->cancelled && run->cancelled()) run->Fail("cancelled");
+  if (!run->failed && run->stop && run->stop()) run->Fail("cancelled");
   if (!run->failed) {
     try {
       const std::size_t at = i * run->slice;
@@ -150,14 +150,14 @@ std::size_t SliceSize(int level) {
 }
 
 void CompressInSlices(std::shared_ptr<const std::string> payload, int level, int parallel,
-                      JobPoster post, std::function<bool()> cancelled, CompressedCallback done) {
+                      JobPoster post, std::function<bool()> stop, CompressedCallback done) {
   auto run = std::make_shared<SliceRun>();
   run->level = std::clamp(level, 1, 9);
   run->slice = SliceSize(run->level);
   run->count = std::max<std::size_t>(1, (payload->size() + run->slice - 1) / run->slice);
   run->payload = std::move(payload);
   run->post = std::move(post);
-  run->cancelled = std::move(cancelled);
+  run->stop = std::move(stop);
   run->done = std::move(done);
   run->streams.resize(run->count);
   // The calling job takes the first slice itself: a small payload needs no other.

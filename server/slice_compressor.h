@@ -26,8 +26,9 @@ std::size_t SliceSize(int level);
 // one-slice payload) and others posted with `post`, each re-posted after every
 // slice so other jobs of the pool take their turn. `done` runs once, on
 // the job that ends last: with the block, or with nothing and the reason when
-// `cancelled` answered true before a slice or the library failed.
+// `stop`, asked before each slice, answered true ("cancelled") or the library
+// failed.
 void CompressInSlices(std::shared_ptr<const std::string> payload, int level, int parallel,
-                      JobPoster post, std::function<bool()> cancelled, CompressedCallback done);
+                      JobPoster post, std::function<bool()> stop, CompressedCallback done);
 
 }  // namespace quorvane::server

@@ -291,6 +291,33 @@ TEST_F(FrameCacheTest, ACancelledPreparationEndsBetweenSlicesAndStoresNothing) {
   EXPECT_TRUE(fs::is_empty(temp_.path() / "state"));
 }
 
+TEST_F(FrameCacheTest, AWaiterPastItsPatienceGetsPlainFramesWhileTheCompressionGoesOn) {
+  WriteFile(root_ / "a.txt", TextBytes(3 * SliceSize(9), 1));
+  std::deque<std::function<void()>> jobs;
+  FrameCache::Options options;
+  options.folder = temp_.path() / "state";
+  options.patience = std::chrono::seconds(0);
+  FrameCache cache(options, catalogue_, [&](std::function<void()> job) { jobs.push_back(job); });
+  std::vector<std::shared_ptr<const PreparedFrames>> got;
+  auto acquire = [&] {
+    cache.Acquire(Find("a.txt"), [&](std::shared_ptr<const PreparedFrames> frames,
+                                     const std::string&) { got.push_back(frames); });
+  };
+  acquire();
+  jobs.front()();  // the reading and the first slice
+  ASSERT_EQ(got.size(), 1u);
+  for (jobs.pop_front(); !jobs.empty(); jobs.pop_front())
+    jobs.front()();
+  acquire();  // the compressed frames, kept
+  ASSERT_EQ(got.size(), 2u);
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    ASSERT_TRUE(got[i]);
+    EXPECT_EQ(got[i]->compressed, i == 1);
+    EXPECT_EQ(dynamic_cast<TSOFile&>(*Decode(SplitFrames(*got[i]->memory).back())).xData,
+              TextBytes(3 * SliceSize(9), 1));
+  }
+}
+
 TEST_F(FrameCacheTest, PrepareAllPreparesEveryFileLargestFirst) {
   for (const auto& [name, size] : {std::pair{"small", 1000}, {"big", 30000}, {"mid", 5000}})
     WriteFile(root_ / name, TextBytes(size, 1));
