@@ -251,19 +251,18 @@ void FrameCache::SendStored(const PackageFile& file, const std::string& key,
 void FrameCache::Build(const PackageFile& file, BuiltCallback done,
                        std::function<void(const FileObject& object)> between) {
   const std::string name = file.folder + file.name;
-  auto cancelled = [this, name, done] {
-    if (!cancelled_) return false;
+  // A preparation the stop ends keeps nothing.
+  auto abandon = [this, name, done] {
     if (log_) log_("cache: preparation of " + name + " abandoned: stopping");
     done({}, "abandoned: the server is stopping");
-    return true;
   };
   std::string data, error;
-  if (cancelled()) return;
+  if (cancelled_) return abandon();
   if (!ReadPackageFile(package_, file, data, error)) {
     done({}, error);
     return;
   }
-  if (cancelled()) return;
+  if (cancelled_) return abandon();
   Built built;
   built.file_size = static_cast<std::int64_t>(data.size());
   FileObject object;
@@ -288,12 +287,10 @@ void FrameCache::Build(const PackageFile& file, BuiltCallback done,
         if (!cancelled_ && between) between(*shared);
         return cancelled_.load();
       },
-      [this, shared, built, name, done](std::optional<std::string> block, const std::string& why) {
-        if (!block) {
-          if (cancelled_ && log_) log_("cache: preparation of " + name + " abandoned: stopping");
-          done({}, cancelled_ ? "abandoned: the server is stopping" : "cannot prepare: " + why);
-          return;
-        }
+      [this, shared, built, abandon, done](std::optional<std::string> block,
+                                           const std::string& why) {
+        if (!block && cancelled_) return abandon();
+        if (!block) return done({}, "cannot prepare: " + why);
         Built result = built;
         result.compressed = block->size() < shared->stream->size();
         result.bytes = std::make_shared<const std::string>(FileFrames(*shared, &*block));
