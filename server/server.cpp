@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "model/object_stream.h"
 #include "objects/protocol.h"
 #include "objects/register_classes.h"
 #include "session.h"
@@ -63,6 +64,7 @@ struct Server::Impl {
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
   std::unique_ptr<FrameCache> cache;
   SessionContext context;
+  std::unique_ptr<DecodeBudget> decode_budget;  // after context: its waiters hold sessions
   std::vector<std::unique_ptr<tcp::acceptor>> acceptors;
   std::vector<std::string> local;
   std::vector<std::uint16_t> ports;
@@ -216,6 +218,11 @@ bool Server::Start(std::string* error) {
   d.context.on_closed = [&d](std::uint64_t id) { d.Closed(id); };
   d.context.incoming_limit = std::max<std::int64_t>(
       std::int64_t{256} << 20, 2 * static_cast<std::int64_t>(d.options.max_frame));
+  d.context.decode_limit = static_cast<std::int64_t>(
+      std::max(d.options.max_decode, 2 * d.options.max_object + kReaderOverheadFloor));
+  d.decode_budget = std::make_unique<DecodeBudget>(
+      std::max(d.context.decode_limit, static_cast<std::int64_t>(d.options.max_decode_total)));
+  d.context.decode_budget = d.decode_budget.get();
 
   for (const std::string& text : d.options.listen) {
     const std::optional<ListenAddress> address = ParseListenAddress(text);

@@ -23,7 +23,7 @@ namespace {
 constexpr std::size_t kReadSize = 64 * 1024;
 constexpr std::size_t kChunkSize = 256 * 1024;
 constexpr std::size_t kPrefetch = 2;  // files prepared ahead of the one being sent
-constexpr int kMaxUnreadable = 8;     // unreadable objects tolerated per connection
+constexpr int kMaxUnreadable = 8;     // unreadable, ignored or unused frames per connection
 constexpr std::size_t kMaxFramesPerDelivery = 4096;
 constexpr int kMaxObjects = 256;  // an installer sends four
 
@@ -57,18 +57,23 @@ Session::~Session() {
 }
 
 void Session::ReleaseIncoming() {
-  Release(incoming_reserved_);
+  Release(incoming_charged_);
 }
 
 void Session::Release(std::int64_t bytes) {
-  bytes = std::min(bytes, incoming_reserved_);
+  bytes = std::min(bytes, incoming_charged_);
   if (bytes <= 0) return;
   context_.incoming_bytes -= bytes;
-  incoming_reserved_ -= bytes;
+  incoming_charged_ -= bytes;
 }
 
 void Session::Log(const std::string& text) {
   context_.log->Line("#" + std::to_string(id_) + " " + peer_ + " " + text);
+}
+
+void Session::LogRepeated(const std::string& reason, const std::string& detail) {
+  const std::string line = repeated_.Pass(reason, detail.empty() ? reason : reason + detail);
+  if (!line.empty()) Log(line);
 }
 
 void Session::Start() {
@@ -105,7 +110,10 @@ void Session::CloseOnStrand(const std::string& why) {
   else
     queue_.clear();
   prepared_.clear();
+  received_.clear();
   ReleaseIncoming();
+  for (const std::string& line : repeated_.Flush())
+    Log(line);
   Log("closed: " + why + "; sent " + std::to_string(files_sent_) + " files, " +
       std::to_string(bytes_sent_) + " bytes");
   if (context_.on_closed) context_.on_closed(id_);
@@ -146,11 +154,13 @@ void Session::ArmIdleTimer() {
 // --- reading -------------------------------------------------------------------------------
 
 void Session::ReadMore() {
-  if (closed_) return;
+  if (closed_ || reading_) return;
+  reading_ = true;
   socket_.async_read_some(
       asio::buffer(read_buffer_),
       asio::bind_executor(
           strand_, [self = shared_from_this()](const asio::error_code& error, std::size_t n) {
+            self->reading_ = false;
             self->OnRead(error, n);
           }));
 }
@@ -162,19 +172,28 @@ void Session::OnRead(const asio::error_code& error, std::size_t n) {
                                             : "read failed: " + error.message());
     return;
   }
-  Touch();
   reassembler_.Feed(read_buffer_.data(), n);
+  if (failure_.empty() && unreadable_ > kMaxUnreadable)
+    failure_ = "too many unreadable objects (" + std::to_string(unreadable_) + ")";
   if (!failure_.empty()) {
     CloseOnStrand(failure_);
     return;
   }
-  if (!received_.empty()) {
-    std::vector<Received> frames = std::move(received_);
-    received_.clear();
-    Decode(std::move(frames));
-    return;
+  // Bytes of a frame still arriving keep the connection alive; a complete frame
+  // does only once it has proved to be a readable object.
+  if (reassembler_.InFrame()) Touch();
+  Pump();
+}
+
+// Decodes the received frames one at a time, each checked before the next, and
+// reads on only when none is left.
+void Session::Pump() {
+  if (closed_) return;
+  if (received_.empty()) {
+    ReadMore();
+  } else if (!decoding_ && !planning_) {
+    DecodeNext();
   }
-  ReadMore();
 }
 
 bool Session::BeginFrame(std::int64_t expected) {
@@ -183,34 +202,39 @@ bool Session::BeginFrame(std::int64_t expected) {
                std::to_string(context_.options->max_frame);
     return false;
   }
-  if (context_.incoming_bytes.fetch_add(expected) + expected > context_.incoming_limit) {
-    context_.incoming_bytes -= expected;
-    failure_ = "the server is receiving too much at once (" + std::to_string(expected) +
-               " more bytes announced)";
-    return false;
-  }
-  incoming_reserved_ += expected;
-  frame_expected_ = expected;
   payload_.clear();
-  payload_.reserve(static_cast<std::size_t>(std::min<std::int64_t>(expected, 1 << 20)));
   return true;
 }
 
 bool Session::WritePayload(const std::uint8_t* bytes, std::size_t n) {
+  // Charged as they arrive: an announcement alone holds nothing back from others.
+  const auto size = static_cast<std::int64_t>(n);
+  if (context_.incoming_bytes.fetch_add(size) + size > context_.incoming_limit) {
+    context_.incoming_bytes -= size;
+    if (failure_.empty())
+      failure_ = "the server is receiving too much at once (" +
+                 std::to_string(context_.incoming_limit) + " bytes)";
+    return false;
+  }
+  incoming_charged_ += size;
   payload_.append(reinterpret_cast<const char*>(bytes), n);
   return true;
 }
 
 void Session::EndFrame(const FrameTrailerFields& trailer, bool failed) {
-  if (failed) {
-    Release(frame_expected_);
+  const auto size = static_cast<std::int64_t>(payload_.size());
+  if (failed || trailer.kind == kKindImage || trailer.kind == kKindSound ||
+      trailer.kind == kKindText) {
+    Release(size);
+    payload_.clear();
+    if (!failed) Unused("ignored a frame of kind ", std::string(1, trailer.kind));
     return;
   }
   if (received_.size() >= kMaxFramesPerDelivery) {
     failure_ = "too many frames at once";
     return;
   }
-  received_.push_back({std::move(payload_), trailer, frame_expected_});
+  received_.push_back({std::move(payload_), trailer});
   payload_.clear();
 }
 
@@ -218,138 +242,152 @@ void Session::BadHeader(const std::uint8_t*, std::size_t n) {
   failure_ = "bad frame header (" + std::to_string(n) + " bytes of garbage)";
 }
 
-void Session::Decode(std::vector<Received> frames) {
-  struct Result {
-    std::vector<std::unique_ptr<TZelObject>> objects;
-    std::vector<std::string> notes;
-    int unreadable = 0;
-    std::string fatal;
-  };
-  const std::size_t max_object = context_.options->max_object;
-  std::int64_t reserved = 0;
-  for (const Received& frame : frames)
-    reserved += frame.reserved;
+void Session::Unused(const std::string& reason, const std::string& detail) {
+  ++unreadable_;
+  LogRepeated(reason, detail);
+}
+
+void Session::DecodeNext() {
+  auto frame = std::make_shared<Received>(std::move(received_.front()));
+  received_.pop_front();
+  const auto max_object = static_cast<std::int64_t>(context_.options->max_object);
+  // A compressed block records its plain length in its last four bytes; the
+  // decode is refused past it, so it is what the decode will hold.
+  auto size = static_cast<std::int64_t>(frame->payload.size());
+  const bool compressed = frame->trailer.compression == kCompressed && frame->payload.size() > 6 &&
+                          frame->payload.compare(0, 2, "BZ") == 0;
+  if (compressed) {
+    const auto* tail =
+        reinterpret_cast<const unsigned char*>(frame->payload.data() + frame->payload.size() - 4);
+    size = std::int64_t{tail[0]} | std::int64_t{tail[1]} << 8 | std::int64_t{tail[2]} << 16 |
+           std::int64_t{tail[3]} << 24;
+  }
+  if (size > max_object || 2 * size > context_.decode_limit) {
+    CloseOnStrand("a compressed frame that does not decode within " + std::to_string(max_object) +
+                  " bytes (" + std::to_string(size) + " announced)");
+    return;
+  }
+  // The stream, the values copied out of it, and the reader's overhead: each
+  // list line costs about 24 times its two smallest stream bytes.
+  const std::int64_t overhead =
+      std::min<std::int64_t>(context_.decode_limit - 2 * size,
+                             24 * size + static_cast<std::int64_t>(kReaderOverheadFloor));
+  decoding_ = true;
   ++pool_jobs_;
-  asio::post(*context_.pool, [self = shared_from_this(), frames = std::move(frames), max_object,
-                              reserved]() mutable {
-    auto result = std::make_shared<Result>();
-    for (Received& frame : frames) {
-      const char kind = frame.trailer.kind;
-      if (kind == kKindImage || kind == kKindSound || kind == kKindText) {
-        result->notes.push_back(std::string("ignored a frame of kind ") + kind);
-        continue;
-      }
-      std::string bytes = std::move(frame.payload);
-      if (frame.trailer.compression == kCompressed) {
-        try {
-          bytes =
-              DecompressBlock(bytes.data(), bytes.size(), static_cast<std::int64_t>(max_object));
-        } catch (const std::exception& e) {
-          result->fatal = std::string("a compressed frame that does not decode within ") +
-                          std::to_string(max_object) + " bytes (" + e.what() + ")";
-          break;
-        }
-      }
+  const auto received = static_cast<std::int64_t>(frame->payload.size());
+  context_.decode_budget->Acquire(2 * size + overhead, [self = shared_from_this(), frame, size,
+                                                        overhead, compressed,
+                                                        received](Ticket ticket) {
+    asio::post(*self->context_.pool, [self, frame, size, overhead, compressed, received, ticket] {
       std::unique_ptr<TZelObject> object;
+      std::string error;
       try {
-        if (bytes.size() >= 4 && bytes.compare(0, 4, "TPF0") == 0) object = ObjectFromStream(bytes);
-      } catch (...) {
-        object.reset();
+        std::string bytes = std::move(frame->payload);
+        if (compressed) bytes = DecompressBlock(bytes.data(), bytes.size(), size);
+        if (bytes.size() >= 4 && bytes.compare(0, 4, "TPF0") == 0)
+          object = ObjectFromOwnedStream(std::move(bytes), static_cast<std::size_t>(overhead));
+        else
+          error = "not an object stream";
+      } catch (const std::exception& e) {
+        error = e.what();
       }
-      if (!object) {
-        ++result->unreadable;
-        result->notes.push_back("dropped an unreadable object of " + std::to_string(bytes.size()) +
-                                " bytes");
-        continue;
-      }
-      result->objects.push_back(std::move(object));
-    }
-    asio::post(self->strand_, [self, result, reserved] {
-      --self->pool_jobs_;
-      if (self->closed_) return;
-      self->Release(reserved);  // decoded: no longer counted as being received
-      for (const std::string& note : result->notes)
-        self->Log(note);
-      for (auto& object : result->objects)
-        self->Handle(std::move(object));
-      self->unreadable_ += result->unreadable;
-      self->objects_ += static_cast<int>(result->objects.size());
-      if (!result->fatal.empty()) {
-        self->CloseOnStrand(result->fatal);
-      } else if (self->objects_ > kMaxObjects) {
-        self->CloseOnStrand("too many objects (" + std::to_string(self->objects_) + ")");
-      } else if (self->unreadable_ > kMaxUnreadable) {
-        self->CloseOnStrand("too many unreadable objects");
-      } else {
-        self->Touch();
-        self->ReadMore();
-      }
+      asio::post(self->strand_,
+                 [self, object = std::move(object), error, ticket, received]() mutable {
+                   self->Release(received);  // decoded: no longer counted as being received
+                   self->Decoded(std::move(object), error, ticket);
+                 });
     });
   });
 }
-
-void Session::Handle(std::unique_ptr<TZelObject> object) {
+void Session::Decoded(std::unique_ptr<TZelObject> object, const std::string& error, Ticket ticket) {
+  --pool_jobs_;
+  decoding_ = false;
   if (closed_) return;
+  if (!object) {
+    // The installer waits for an answer to what it sent: never leave it to silence.
+    CloseOnStrand("an object that could not be read: " + error);
+    return;
+  }
+  ++objects_;
+  Touch();
+  const std::string unused = Handle(std::move(object), std::move(ticket));
+  if (!unused.empty()) Unused("ignored ", unused);
+  if (objects_ > kMaxObjects) {
+    CloseOnStrand("too many objects (" + std::to_string(objects_) + ")");
+  } else if (unreadable_ > kMaxUnreadable) {
+    CloseOnStrand("too many unreadable objects (" + std::to_string(unreadable_) + ")");
+  } else {
+    Pump();
+  }
+}
+
+std::string Session::Handle(std::unique_ptr<TZelObject> object, Ticket ticket) {
   switch (object->TypeCode()) {
     case tvo_Answer: {
       auto* answer = dynamic_cast<TZelSObjectAnswer*>(object.get());
-      if (answer == nullptr) return;
+      if (answer == nullptr) break;
       if (answer->ZelWhat == protocol::kAuthentication) {
         who_ = answer->ZelItems->Value(protocol::kItemId);
         Log("identified: installer " + LogSafe(who_, 40));
-      } else if (answer->ZelWhat != protocol::kHeaderInfo) {
-        Log("answer \"" + LogSafe(answer->ZelWhat, 60) + "\" ignored");
+        return {};
       }
-      return;
+      if (answer->ZelWhat == protocol::kHeaderInfo) return {};
+      return "answer \"" + LogSafe(answer->ZelWhat, 60) + "\"";
     }
     case tvo_CustomerIdentification:
       Log("identified: customer \"" + LogSafe(object->Caption(), 120) + "\" " + object->GetId());
-      return;
+      return {};
     case tvo_FilesList: {
       std::unique_ptr<TSOFilesList> list(dynamic_cast<TSOFilesList*>(object.get()));
-      if (!list) return;
+      if (!list) break;
       object.release();
       const std::string word = FirstLine(list->xWhat);
       if (word == protocol::kWantInstall || word == protocol::kWantInstallEnglish) {
-        StartInstall(std::move(list), word);
-      } else if (word == protocol::kCustomerInformation) {
-        Log("customer information received");
-      } else {
-        Log("request \"" + LogSafe(word, 60) + "\" ignored");
+        StartInstall(std::move(list), word, std::move(ticket));
+        return {};
       }
-      return;
+      if (word == protocol::kCustomerInformation) {
+        Log("customer information received");
+        return {};
+      }
+      return "request \"" + LogSafe(word, 60) + "\"";
     }
     default:
-      Log("ignored an object of class " + LogSafe(object->Class().name, 60));
+      break;
   }
+  return "an object of class " + LogSafe(object->Class().name, 60);
 }
 
 // --- the installation -----------------------------------------------------------------------
 
-void Session::StartInstall(std::unique_ptr<TSOFilesList> request, std::string word) {
+void Session::StartInstall(std::unique_ptr<TSOFilesList> request, std::string word, Ticket ticket) {
   if (installing_) {
     Log("asked " + word + " again: ignored");
     return;
   }
   installing_ = true;
+  planning_ = true;
   install_started_ = std::chrono::steady_clock::now();
   const std::size_t inventory_lines = request->xFileNames->Count();
   Log("asked " + word + " with an inventory of " + std::to_string(inventory_lines) + " files");
   std::shared_ptr<TSOFilesList> shared(std::move(request));
   ++pool_jobs_;
-  asio::post(*context_.pool, [self = shared_from_this(), shared] {
+  // The request keeps its share of the decoding budget until it is compared.
+  asio::post(*context_.pool, [self = shared_from_this(), shared, ticket] {
     std::string error;
     std::vector<PackageFile> package = self->context_.catalogue->Scan(&error);
     auto plan = std::make_shared<InstallPlan>();
     if (error.empty()) *plan = PlanInstallation(package, Inventory::FromFilesList(*shared));
     asio::post(self->strand_, [self, plan, error] {
       --self->pool_jobs_;
+      self->planning_ = false;
       if (self->closed_) return;
       if (!error.empty()) {
         self->CloseOnStrand("package unavailable: " + error);
         return;
       }
       self->BeginSending(std::move(*plan));
+      self->Pump();
     });
   });
 }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "catalogue.h"
+#include "decode_budget.h"
 #include "frame_cache.h"
 #include "inventory.h"
 #include "server.h"
@@ -42,10 +43,15 @@ struct SessionContext {
   std::shared_ptr<const std::string> greeting;  // the server user's "Atfctn"
   std::shared_ptr<const std::string> phase2, phase3, end;
   std::function<void(std::uint64_t id)> on_closed;  // frees the connection's slot
-  // Payload bytes being received or decoded by all connections together, and
-  // their ceiling: a frame that would pass it closes its connection.
+  // Payload bytes received and not yet decoded, by all connections together,
+  // and their ceiling: bytes are charged as they arrive, and a connection whose
+  // bytes would pass it is closed.
   std::atomic<std::int64_t> incoming_bytes{0};
   std::int64_t incoming_limit = std::int64_t{256} << 20;
+  // What decoding one frame may hold (its stream, the values read from it and
+  // the reader's overhead), and what all decodes together may hold.
+  std::int64_t decode_limit = std::int64_t{320} << 20;
+  DecodeBudget* decode_budget = nullptr;
 };
 
 class Session : public std::enable_shared_from_this<Session>, private FrameSink {
@@ -65,10 +71,10 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
     std::int64_t offset = 0;
   };
   struct Received {
-    std::string payload;
+    std::string payload;  // charged to incoming_bytes until decoded
     FrameTrailerFields trailer;
-    std::int64_t reserved = 0;  // its share of the receiving ceiling
   };
+  using Ticket = std::shared_ptr<DecodeBudget::Ticket>;
   struct Step {
     std::shared_ptr<const std::string> frames;  // a control answer, or
     int file = -1;                              // an index into the plan
@@ -83,9 +89,13 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
 
   void ReadMore();
   void OnRead(const asio::error_code& error, std::size_t n);
-  void Decode(std::vector<Received> frames);
-  void Handle(std::unique_ptr<TZelObject> object);
-  void StartInstall(std::unique_ptr<TSOFilesList> request, std::string word);
+  void Pump();
+  void DecodeNext();
+  void Decoded(std::unique_ptr<TZelObject> object, const std::string& error, Ticket ticket);
+  // Empty when the object was of use, else what it was.
+  std::string Handle(std::unique_ptr<TZelObject> object, Ticket ticket);
+  void Unused(const std::string& reason, const std::string& detail);
+  void StartInstall(std::unique_ptr<TSOFilesList> request, std::string word, Ticket ticket);
   void BeginSending(InstallPlan plan);
   void Fill();
   void Prefetch();
@@ -96,6 +106,7 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
   void ArmIdleTimer();
   void CloseOnStrand(const std::string& why);
   void Log(const std::string& text);
+  void LogRepeated(const std::string& reason, const std::string& detail);
   void ReleaseIncoming();
   void Release(std::int64_t bytes);
 
@@ -112,13 +123,16 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
   std::vector<char> chunk_;
   FrameReassembler reassembler_{*this};
   std::string payload_;
-  std::vector<Received> received_;
+  std::deque<Received> received_;  // complete frames waiting to be decoded, in order
   std::string failure_;
-  int unreadable_ = 0;
-  int objects_ = 0;                     // objects received on this connection
-  int pool_jobs_ = 0;                   // decodes and scans running for it
-  std::int64_t incoming_reserved_ = 0;  // its share of incoming_bytes
-  std::int64_t frame_expected_ = 0;     // the frame being received
+  int unreadable_ = 0;  // unreadable, ignored or unused frames and objects
+  int objects_ = 0;     // objects received on this connection
+  int pool_jobs_ = 0;   // decodes and scans running for it
+  bool reading_ = false;
+  bool decoding_ = false;
+  bool planning_ = false;
+  std::int64_t incoming_charged_ = 0;  // its share of incoming_bytes
+  LineThrottle repeated_;
   std::string who_;
 
   std::deque<Outgoing> queue_;

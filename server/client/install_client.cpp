@@ -206,6 +206,7 @@ InstallResult RunInstall(const InstallClientOptions& options) {
       TSOFilesList information;
       information.xWhat = protocol::kCustomerInformation;
       const auto request = BuildInstallRequest(options.folder, options.english);
+      if (options.on_request) options.on_request(*request);
       const std::string bytes = ObjectFrames(hello, 9) + ObjectFrames(me, 9) +
                                 ObjectFrames(information, 9) + ObjectFrames(*request, 9);
       if (!SendAll(fd, bytes)) {

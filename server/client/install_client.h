@@ -29,6 +29,8 @@ struct InstallClientOptions {
   int timeout_ms = 60000;   // the longest silence accepted from the server
   // Called with each control word as it arrives (tests act between steps).
   std::function<void(const std::string& word)> on_answer;
+  // Called with the request before it is sent (tests add to its inventory).
+  std::function<void(TSOFilesList& request)> on_request;
 };
 
 struct InstallResult {
