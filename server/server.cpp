@@ -206,12 +206,14 @@ bool Server::Start(std::string* error) {
   d.context.catalogue = &d.catalogue;
   d.context.cache = d.cache.get();
   d.context.pool = &d.pool;
-  d.context.greeting = std::make_shared<const std::string>(
+  d.context.script.greeting = std::make_shared<const std::string>(
       AnswerFrames(protocol::kAuthentication,
                    {std::string(protocol::kItemId) + "=" + std::string(protocol::kServerUserId)}));
-  d.context.phase2 = std::make_shared<const std::string>(AnswerFrames(protocol::kPhase2, {}));
-  d.context.phase3 = std::make_shared<const std::string>(AnswerFrames(protocol::kPhase3, {}));
-  d.context.end = std::make_shared<const std::string>(
+  d.context.script.phase2 =
+      std::make_shared<const std::string>(AnswerFrames(protocol::kPhase2, {}));
+  d.context.script.phase3 =
+      std::make_shared<const std::string>(AnswerFrames(protocol::kPhase3, {}));
+  d.context.script.end = std::make_shared<const std::string>(
       d.options.fin_message.empty()
           ? AnswerFrames(protocol::kInstallEnd, {})
           : AnswerFrames(protocol::kInstallEndMessage, {d.options.fin_message}));

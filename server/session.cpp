@@ -8,29 +8,18 @@
 #include <cstring>
 
 #include "model/object_stream.h"
-#include "objects/answers.h"
-#include "objects/customer.h"
-#include "objects/enums.h"
 #include "objects/files.h"
 #include "objects/protocol.h"
 #include "transport/bzip_block.h"
-#include "util/codec.h"
-#include "wire.h"
 
 namespace quorvane::server {
 namespace {
 
 constexpr std::size_t kReadSize = 64 * 1024;
 constexpr std::size_t kChunkSize = 256 * 1024;
-constexpr std::size_t kPrefetch = 2;  // files prepared ahead of the one being sent
-constexpr int kMaxUnreadable = 8;     // unreadable, ignored or unused frames per connection
+constexpr int kMaxUnreadable = 8;  // unreadable, ignored or unused frames per connection
 constexpr std::size_t kMaxFramesPerDelivery = 4096;
 constexpr int kMaxObjects = 256;  // an installer sends four
-
-std::string FirstLine(const std::string& text) {
-  const std::size_t end = text.find_first_of("\r\n");
-  return end == std::string::npos ? text : text.substr(0, end);
-}
 
 std::string Seconds(std::chrono::steady_clock::duration d) {
   char text[32];
@@ -40,6 +29,14 @@ std::string Seconds(std::chrono::steady_clock::duration d) {
 
 }  // namespace
 
+struct Session::StoredFile {
+  explicit StoredFile(int descriptor) : fd(descriptor) {}
+  ~StoredFile() { ::close(fd); }
+  StoredFile(const StoredFile&) = delete;
+  StoredFile& operator=(const StoredFile&) = delete;
+  const int fd;
+};
+
 Session::Session(asio::ip::tcp::socket socket, SessionContext& context, std::uint64_t id,
                  std::string peer)
     : context_(context),
@@ -48,11 +45,10 @@ Session::Session(asio::ip::tcp::socket socket, SessionContext& context, std::uin
       socket_(std::move(socket)),
       strand_(asio::make_strand(socket_.get_executor())),
       idle_timer_(strand_),
-      read_buffer_(kReadSize) {}
+      read_buffer_(kReadSize),
+      conversation_(context.script, context.catalogue->Root().filename().string(), *this) {}
 
 Session::~Session() {
-  for (Outgoing& out : queue_)
-    if (out.fd >= 0) ::close(out.fd);
   ReleaseIncoming();
 }
 
@@ -79,9 +75,7 @@ void Session::LogRepeated(const std::string& reason, const std::string& detail) 
 void Session::Start() {
   asio::post(strand_, [self = shared_from_this()] {
     self->Touch();
-    self->queue_.push_back(
-        {self->context_.greeting, -1, static_cast<std::int64_t>(self->context_.greeting->size())});
-    self->WriteNext();
+    self->WriteNext();  // the greeting
     self->ReadMore();
     self->ArmIdleTimer();
   });
@@ -99,22 +93,12 @@ void Session::CloseOnStrand(const std::string& why) {
   asio::error_code ignored;
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
   socket_.close(ignored);
-  for (Outgoing& out : queue_) {
-    if (out.fd >= 0) ::close(out.fd);
-    out.fd = -1;
-  }
-  // A write in flight still points into the first entry's bytes until its
-  // handler runs: that one stays until the session goes.
-  if (writing_ && !queue_.empty())
-    queue_.erase(queue_.begin() + 1, queue_.end());
-  else
-    queue_.clear();
-  prepared_.clear();
+  out_.reset();  // a write or read in flight keeps its own bytes
   received_.clear();
   ReleaseIncoming();
   for (const std::string& line : repeated_.Flush())
     Log(line);
-  Log("closed: " + why + "; sent " + std::to_string(files_sent_) + " files, " +
+  Log("closed: " + why + "; sent " + std::to_string(conversation_.FilesSent()) + " files, " +
       std::to_string(bytes_sent_) + " bytes");
   if (context_.on_closed) context_.on_closed(id_);
 }
@@ -129,19 +113,21 @@ void Session::ArmIdleTimer() {
   const auto request_limit = std::chrono::seconds(std::max(1, context_.options->request_seconds));
   // Wake for whichever comes first: silence, or the request's deadline.
   auto wake = last_activity_ + limit;
-  if (!installing_) wake = std::min(wake, connected_ + request_limit);
+  if (!conversation_.Installing()) wake = std::min(wake, connected_ + request_limit);
   idle_timer_.expires_at(wake);
   idle_timer_.async_wait([self = shared_from_this(), limit,
                           request_limit](const asio::error_code& error) {
     if (error || self->closed_) return;
-    if (!self->installing_ &&
+    const Conversation& conversation = self->conversation_;
+    if (!conversation.Installing() &&
         std::chrono::steady_clock::now() >= self->connected_ + request_limit) {
       self->CloseOnStrand("no installation request within " +
                           std::to_string(request_limit.count()) + " s");
       return;
     }
-    const bool waiting_on_us = self->pool_jobs_ > 0 || (self->installing_ && !self->finished_ &&
-                                                        self->queue_.empty() && !self->writing_);
+    const bool waiting_on_us =
+        self->pool_jobs_ > 0 ||
+        (conversation.Installing() && !conversation.Finished() && !self->out_ && !self->writing_);
     if (waiting_on_us || std::chrono::steady_clock::now() < self->last_activity_ + limit) {
       if (waiting_on_us) self->Touch();
       self->ArmIdleTimer();
@@ -284,7 +270,7 @@ void Session::DecodeNext() {
       try {
         std::string bytes = std::move(frame->payload);
         if (compressed) bytes = DecompressBlock(bytes.data(), bytes.size(), size);
-        if (bytes.size() >= 4 && bytes.compare(0, 4, "TPF0") == 0)
+        if (std::string_view(bytes).starts_with(kStreamSignature))
           object = ObjectFromOwnedStream(std::move(bytes), static_cast<std::size_t>(overhead));
         else
           error = "not an object stream";
@@ -310,7 +296,10 @@ void Session::Decoded(std::unique_ptr<TZelObject> object, const std::string& err
   }
   ++objects_;
   Touch();
-  const std::string unused = Handle(std::move(object), std::move(ticket));
+  decoded_ticket_ = std::move(ticket);
+  const std::string unused = conversation_.Receive(std::move(object));
+  decoded_ticket_.reset();
+  if (closed_) return;
   if (!unused.empty()) Unused("ignored ", unused);
   if (objects_ > kMaxObjects) {
     CloseOnStrand("too many objects (" + std::to_string(objects_) + ")");
@@ -321,59 +310,15 @@ void Session::Decoded(std::unique_ptr<TZelObject> object, const std::string& err
   }
 }
 
-std::string Session::Handle(std::unique_ptr<TZelObject> object, Ticket ticket) {
-  switch (object->TypeCode()) {
-    case tvo_Answer: {
-      auto* answer = dynamic_cast<TZelSObjectAnswer*>(object.get());
-      if (answer == nullptr) break;
-      if (answer->ZelWhat == protocol::kAuthentication) {
-        who_ = answer->ZelItems->Value(protocol::kItemId);
-        Log("identified: installer " + LogSafe(who_, 40));
-        return {};
-      }
-      if (answer->ZelWhat == protocol::kHeaderInfo) return {};
-      return "answer \"" + LogSafe(answer->ZelWhat, 60) + "\"";
-    }
-    case tvo_CustomerIdentification:
-      Log("identified: customer \"" + LogSafe(object->Caption(), 120) + "\" " + object->GetId());
-      return {};
-    case tvo_FilesList: {
-      std::unique_ptr<TSOFilesList> list(dynamic_cast<TSOFilesList*>(object.get()));
-      if (!list) break;
-      object.release();
-      const std::string word = FirstLine(list->xWhat);
-      if (word == protocol::kWantInstall || word == protocol::kWantInstallEnglish) {
-        StartInstall(std::move(list), word, std::move(ticket));
-        return {};
-      }
-      if (word == protocol::kCustomerInformation) {
-        Log("customer information received");
-        return {};
-      }
-      return "request \"" + LogSafe(word, 60) + "\"";
-    }
-    default:
-      break;
-  }
-  return "an object of class " + LogSafe(object->Class().name, 60);
-}
+// --- what the conversation asks for ---------------------------------------------------------
 
-// --- the installation -----------------------------------------------------------------------
-
-void Session::StartInstall(std::unique_ptr<TSOFilesList> request, std::string word, Ticket ticket) {
-  if (installing_) {
-    Log("asked " + word + " again: ignored");
-    return;
-  }
-  installing_ = true;
-  planning_ = true;
+void Session::Plan(std::unique_ptr<TSOFilesList> request) {
   install_started_ = std::chrono::steady_clock::now();
-  const std::size_t inventory_lines = request->xFileNames->Count();
-  Log("asked " + word + " with an inventory of " + std::to_string(inventory_lines) + " files");
-  std::shared_ptr<TSOFilesList> shared(std::move(request));
+  planning_ = true;
   ++pool_jobs_;
+  std::shared_ptr<TSOFilesList> shared(std::move(request));
   // The request keeps its share of the decoding budget until it is compared.
-  asio::post(*context_.pool, [self = shared_from_this(), shared, ticket] {
+  asio::post(*context_.pool, [self = shared_from_this(), shared, ticket = decoded_ticket_] {
     std::string error;
     std::vector<PackageFile> package = self->context_.catalogue->Scan(&error);
     auto plan = std::make_shared<InstallPlan>();
@@ -386,149 +331,109 @@ void Session::StartInstall(std::unique_ptr<TSOFilesList> request, std::string wo
         self->CloseOnStrand("package unavailable: " + error);
         return;
       }
-      self->BeginSending(std::move(*plan));
+      self->conversation_.Planned(std::move(*plan));
+      self->WriteNext();
       self->Pump();
     });
   });
 }
 
-void Session::BeginSending(InstallPlan plan) {
-  plan_ = std::move(plan);
-  Log("installing: " + std::to_string(plan_.files.size()) + " of " +
-      std::to_string(plan_.package_files) + " files to send, " + std::to_string(plan_.bytes) +
-      " bytes");
-  const std::string package_name = context_.catalogue->Root().filename().string();
-  steps_.push_back(
-      {std::make_shared<const std::string>(AnswerFrames(
-           protocol::kInstallBegin, {Utf8ToCp1252(package_name), std::to_string(plan_.files.size()),
-                                     std::to_string(plan_.bytes)})),
-       -1});
-  InstallPhase phase = InstallPhase::kDatabase;
-  for (std::size_t i = 0; i <= plan_.files.size(); ++i) {
-    const InstallPhase next =
-        i < plan_.files.size() ? plan_.files[i].phase : InstallPhase::kTopLevel;
-    while (phase < next || (i == plan_.files.size() && phase < InstallPhase::kTopLevel)) {
-      phase = static_cast<InstallPhase>(static_cast<int>(phase) + 1);
-      steps_.push_back(
-          {phase == InstallPhase::kSubFolders ? context_.phase2 : context_.phase3, -1});
-    }
-    if (i < plan_.files.size()) steps_.push_back({nullptr, static_cast<int>(i)});
-  }
-  steps_.push_back({context_.end, -1});
-  Prefetch();
-  WriteNext();
+void Session::Acquire(int index, const PackageFile& file) {
+  context_.cache->Acquire(
+      file, [self = shared_from_this(), index](std::shared_ptr<const PreparedFrames> frames,
+                                               const std::string& error) {
+        asio::post(self->strand_, [self, index, frames, error] {
+          if (self->closed_) return;
+          if (frames)
+            self->conversation_.Prepared(index, frames);
+          else
+            self->conversation_.Failed(index, error);
+          self->WriteNext();
+        });
+      });
 }
 
-void Session::Prefetch() {
-  while (!closed_ && next_fetch_ < plan_.files.size() &&
-         next_fetch_ < static_cast<std::size_t>(files_passed_) + kPrefetch) {
-    const int index = static_cast<int>(next_fetch_++);
-    Acquire(index);
-  }
+bool Session::Refresh(PackageFile& file) {
+  return RefreshPackageFile(file);
 }
 
-void Session::Acquire(int index) {
-  context_.cache->Acquire(plan_.files[index], [self = shared_from_this(), index](
-                                                  std::shared_ptr<const PreparedFrames> frames,
-                                                  const std::string& error) {
-    asio::post(self->strand_, [self, index, frames, error] {
-      if (self->closed_) return;
-      if (frames) {
-        self->prepared_[index] = frames;
-      } else if (self->retried_.insert(index).second &&
-                 RefreshPackageFile(self->plan_.files[index])) {
-        // Changed since the scan: once more with its present size and time.
-        self->Acquire(index);
-        return;
-      } else {
-        self->failed_[index] = error;
-      }
-      self->WriteNext();
-    });
-  });
-}
-
-void Session::Fill() {
-  while (queue_.empty() && next_step_ < steps_.size() && !closed_) {
-    const Step& step = steps_[next_step_];
-    if (step.frames) {
-      queue_.push_back({step.frames, -1, static_cast<std::int64_t>(step.frames->size())});
-      ++next_step_;
-      break;
-    }
-    const PackageFile& file = plan_.files[step.file];
-    if (auto failed = failed_.find(step.file); failed != failed_.end()) {
-      // Ending without "Fin" lets the installer see the installation is not
-      // complete; it asks again and the comparison sends what is missing.
-      CloseOnStrand("could not send " + LogSafe(file.folder + file.name) + ": " + failed->second +
-                    "; ended without \"Fin\"");
-      return;
-    }
-    auto ready = prepared_.find(step.file);
-    if (ready == prepared_.end()) break;  // still being prepared
-    std::shared_ptr<const PreparedFrames> frames = std::move(ready->second);
-    prepared_.erase(ready);
-    ++next_step_;
-    ++files_passed_;
-    Outgoing out;
-    out.size = frames->size;
-    if (frames->memory) {
-      out.memory = frames->memory;
-    } else {
-      out.fd = ::open(frames->disk.c_str(), O_RDONLY | O_CLOEXEC);
-      if (out.fd < 0) {
-        CloseOnStrand("could not send " + LogSafe(file.folder + file.name) +
-                      ": stored frames unreadable: " + std::strerror(errno) +
-                      "; ended without \"Fin\"");
-        return;
-      }
-    }
-    queue_.push_back(std::move(out));
-    ++files_sent_;
-    file_bytes_sent_ += frames->file_size;
-  }
-  Prefetch();
-}
+// --- writing --------------------------------------------------------------------------------
 
 void Session::WriteNext() {
   if (writing_ || closed_) return;
-  if (queue_.empty()) Fill();
-  if (queue_.empty()) {
-    if (installing_ && !finished_ && next_step_ == steps_.size() && !steps_.empty()) {
-      finished_ = true;
-      Log("sent " + std::to_string(files_sent_) + " files / " + std::to_string(file_bytes_sent_) +
-          " bytes (" + std::to_string(bytes_sent_) + " on the wire) in " +
+  if (!out_) {
+    std::optional<Piece> piece = conversation_.Next();
+    if (closed_ || !piece) return;
+    if (conversation_.Finished() && !reported_) {
+      // Written as the last piece is handed to the socket, so the line is there
+      // by the time the installer has it.
+      reported_ = true;
+      Log("sent " + std::to_string(conversation_.FilesSent()) + " files / " +
+          std::to_string(conversation_.FileBytesSent()) + " bytes (" +
+          std::to_string(bytes_sent_ + piece->size) + " on the wire) in " +
           Seconds(std::chrono::steady_clock::now() - install_started_) + " s");
     }
+    out_.emplace();
+    out_->piece = std::move(*piece);
+  }
+  const Piece& piece = out_->piece;
+  const std::size_t n =
+      static_cast<std::size_t>(std::min<std::int64_t>(piece.size - out_->offset, kChunkSize));
+  writing_ = true;
+  if (piece.memory) {
+    Write(asio::buffer(piece.memory->data() + out_->offset, n), piece.memory);
     return;
   }
-  Outgoing& out = queue_.front();
-  const std::size_t n =
-      static_cast<std::size_t>(std::min<std::int64_t>(out.size - out.offset, kChunkSize));
-  asio::const_buffer buffer;
-  if (out.memory) {
-    buffer = asio::buffer(out.memory->data() + out.offset, n);
-  } else {
-    if (chunk_.size() < kChunkSize) chunk_.resize(kChunkSize);
+  ReadStored(n);
+}
+
+// Stored frames are opened and read on the worker pool, never on the strand.
+void Session::ReadStored(std::size_t n) {
+  if (!chunk_) chunk_ = std::make_shared<std::vector<char>>(kChunkSize);
+  ++pool_jobs_;
+  asio::post(*context_.pool, [self = shared_from_this(), file = out_->file, disk = out_->piece.disk,
+                              offset = out_->offset, n, chunk = chunk_]() mutable {
+    std::string error;
+    if (!file) {
+      const int fd = ::open(disk.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd >= 0)
+        file = std::make_shared<StoredFile>(fd);
+      else
+        error = std::string("stored frames unreadable: ") + std::strerror(errno);
+    }
     std::size_t got = 0;
-    while (got < n) {
-      const ssize_t r = ::pread(out.fd, chunk_.data() + got, n - got, out.offset + got);
+    while (file && got < n) {
+      const ssize_t r = ::pread(file->fd, chunk->data() + got, n - got, offset + got);
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) break;
       got += static_cast<std::size_t>(r);
     }
-    if (got < n) {
-      CloseOnStrand("stored frames could not be read");
-      return;
-    }
-    buffer = asio::buffer(chunk_.data(), n);
-  }
-  writing_ = true;
-  asio::async_write(socket_, buffer,
-                    asio::bind_executor(strand_, [self = shared_from_this()](
-                                                     const asio::error_code& error, std::size_t n) {
-                      self->OnWritten(error, n);
-                    }));
+    if (error.empty() && got < n) error = "stored frames could not be read";
+    asio::post(self->strand_, [self, file, chunk, n, error] {
+      --self->pool_jobs_;
+      if (self->closed_) {
+        self->writing_ = false;
+        return;
+      }
+      if (!error.empty()) {
+        self->writing_ = false;
+        self->CloseOnStrand("could not send " + LogSafe(self->out_->piece.name) + ": " + error +
+                            "; ended without \"" + std::string(protocol::kInstallEnd) + "\"");
+        return;
+      }
+      self->out_->file = file;
+      self->Write(asio::buffer(chunk->data(), n), chunk);
+    });
+  });
+}
+
+void Session::Write(asio::const_buffer buffer, std::shared_ptr<const void> keep) {
+  asio::async_write(
+      socket_, buffer,
+      asio::bind_executor(strand_, [self = shared_from_this(), keep = std::move(keep)](
+                                       const asio::error_code& error, std::size_t n) {
+        self->OnWritten(error, n);
+      }));
 }
 
 void Session::OnWritten(const asio::error_code& error, std::size_t n) {
@@ -540,12 +445,8 @@ void Session::OnWritten(const asio::error_code& error, std::size_t n) {
   }
   Touch();
   bytes_sent_ += static_cast<std::int64_t>(n);
-  Outgoing& out = queue_.front();
-  out.offset += static_cast<std::int64_t>(n);
-  if (out.offset >= out.size) {
-    if (out.fd >= 0) ::close(out.fd);
-    queue_.pop_front();
-  }
+  out_->offset += static_cast<std::int64_t>(n);
+  if (out_->offset >= out_->piece.size) out_.reset();
   WriteNext();
 }
 
