@@ -1,0 +1,142 @@
+// Several servers behind HAProxy, the way a vendor runs them past one machine:
+// HAProxy in TCP mode on 127.0.0.1-3 balances over three quorvane-server
+// processes on other loopback addresses, each with its own state folder and the
+// same package. 100 installers at once through danted all end with identical
+// trees; one backend is killed while they are all mid-way, and the installers
+// it served connect again (through the relay, to the next address) and complete.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "install_client.h"
+#include "objects/protocol.h"
+#include "server_fixture.h"
+#include "support/danted_relay.h"
+#include "util/text.h"
+
+namespace quorvane::server::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using quorvane::testing::AcceptsConnections;
+using quorvane::testing::SpawnProcess;
+using quorvane::testing::StopProcessGroup;
+
+constexpr int kInstallers = 100;
+const char* const kHaproxy = "/usr/sbin/haproxy";
+
+bool WaitUntilAccepting(const std::string& ip, std::uint16_t port) {
+  for (int i = 0; i < 500; ++i) {
+    if (AcceptsConnections(ip, port)) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
+}
+
+TEST(HaproxyTest, HundredInstallersThroughTheRelayOneBackendKilledMidway) {
+  if (::access(kHaproxy, X_OK) != 0) GTEST_SKIP() << "haproxy is not installed";
+  quorvane::testing::DantedRelay relay;
+  quorvane::testing::TempFolder work("quorvane-haproxy");
+  const fs::path package = work.path() / "package";
+  for (int i = 0; i < 12; ++i)
+    WriteFile(package / ("Prog" + std::to_string(i) + ".bin"), NoiseBytes(512 << 10, i));
+  for (int i = 0; i < 20; ++i)
+    WriteFile(package / "DB" / ("T" + std::to_string(i) + ".PRP"), TextBytes(4000 + i, i));
+
+  // Three backends on 127.0.1.1-3, HAProxy on 127.0.0.1-3, one port each.
+  const std::uint16_t backend_port = FreeLoopbackPort(), front_port = FreeLoopbackPort();
+  std::vector<pid_t> backends;
+  std::string servers;
+  for (int b = 1; b <= 3; ++b) {
+    const std::string address = "127.0.1." + std::to_string(b);
+    const fs::path state = work.path() / ("state" + std::to_string(b));
+    backends.push_back(SpawnProcess(
+        {QUORVANE_SERVER_PATH, "--package", package.string(), "--state", state.string(), "--level",
+         "1", "--listen", address + ":" + std::to_string(backend_port), "--log",
+         (work.path() / ("server" + std::to_string(b) + ".log")).string()},
+        (work.path() / "servers.out").string()));
+    servers += "  server s" + std::to_string(b) + " " + address + ":" +
+               std::to_string(backend_port) + " check inter 300ms fall 1 rise 2\n";
+  }
+  {
+    std::ofstream config(work.path() / "haproxy.cfg");
+    config << "global\n  maxconn 2000\ndefaults\n  mode tcp\n  timeout connect 2s\n"
+           << "  timeout client 60s\n  timeout server 60s\n  retries 3\n  option redispatch\n"
+           << "frontend installers\n";
+    for (int a = 1; a <= 3; ++a)
+      config << "  bind 127.0.0." << a << ":" << front_port << "\n";
+    config << "  default_backend servers\nbackend servers\n  balance roundrobin\n" << servers;
+  }
+  const pid_t haproxy =
+      SpawnProcess({kHaproxy, "-db", "-f", (work.path() / "haproxy.cfg").string()},
+                   (work.path() / "haproxy.out").string());
+  for (int b = 1; b <= 3; ++b)
+    ASSERT_TRUE(WaitUntilAccepting("127.0.1." + std::to_string(b), backend_port));
+  ASSERT_TRUE(WaitUntilAccepting("127.0.0.3", front_port)) << ReadText(work.path() / "haproxy.out");
+
+  // Every installer holds at "DebutInstall" until the backend has been killed.
+  std::mutex mutex;
+  std::condition_variable changed;
+  int waiting = 0;
+  bool killed = false;
+  std::vector<InstallResult> results(kInstallers);
+  std::vector<std::thread> installers;
+  for (int c = 0; c < kInstallers; ++c) {
+    installers.emplace_back([&, c] {
+      InstallClientOptions options;
+      options.port = front_port;
+      options.relay_port = relay.port();
+      options.targets = {"127.0.0.1", "127.0.0.2", "127.0.0.3"};
+      std::rotate(options.targets.begin(), options.targets.begin() + c % 3, options.targets.end());
+      options.attempts = 3;
+      options.timeout_ms = 60000;
+      options.folder = work.path() / "targets" / std::to_string(c);
+      fs::create_directories(options.folder);
+      bool held = false;
+      options.on_answer = [&](const std::string& word) {
+        if (word != protocol::kInstallBegin || held) return;
+        held = true;
+        std::unique_lock lock(mutex);
+        ++waiting;
+        changed.notify_all();
+        changed.wait_for(lock, 60s, [&] { return killed; });
+      };
+      results[c] = RunInstall(options);
+    });
+  }
+  {
+    std::unique_lock lock(mutex);
+    EXPECT_TRUE(changed.wait_for(lock, 120s, [&] { return waiting == kInstallers; }));
+    ::kill(backends[1], SIGKILL);
+    killed = true;
+    changed.notify_all();
+  }
+  for (std::thread& installer : installers)
+    installer.join();
+
+  std::map<std::string, std::string> expected;
+  for (auto& [path, bytes] : Tree(package))
+    expected[LowerCase(path)] = bytes;
+  int reconnected = 0;
+  for (int c = 0; c < kInstallers; ++c) {
+    EXPECT_TRUE(results[c].finished) << c << ": " << results[c].error;
+    EXPECT_EQ(TreeDifference(Tree(work.path() / "targets" / std::to_string(c)), expected), "") << c;
+    reconnected += results[c].reconnections > 0;
+  }
+  // Round robin gave the killed backend a third of them.
+  EXPECT_GE(reconnected, kInstallers / 4) << ReadText(work.path() / "haproxy.out");
+  std::printf("%d of %d installers connected again after the backend was killed\n", reconnected,
+              kInstallers);
+  StopProcessGroup(haproxy, 5s);
+  for (pid_t backend : backends)
+    StopProcessGroup(backend, 5s);
+}
+
+}  // namespace
+}  // namespace quorvane::server::testing
