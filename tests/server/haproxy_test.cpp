@@ -1,9 +1,6 @@
-// Several servers behind HAProxy, the way a vendor runs them past one machine:
-// HAProxy in TCP mode on 127.0.0.1-3 balances over three quorvane-server
-// processes on other loopback addresses, each with its own state folder and the
-// same package. 100 installers at once through danted all end with identical
-// trees; one backend is killed while they are all mid-way, and the installers
-// it served connect again (through the relay, to the next address) and complete.
+// HAProxy (TCP mode, 127.0.0.1-3) over three quorvane-server processes with one
+// package and their own state folders; 100 installers through danted. One backend
+// is killed while all are mid-way: its installers connect again and complete.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -24,16 +21,14 @@ namespace quorvane::server::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using quorvane::testing::AcceptsConnections;
 using quorvane::testing::SpawnProcess;
-using quorvane::testing::StopProcessGroup;
 
 constexpr int kInstallers = 100;
 const char* const kHaproxy = "/usr/sbin/haproxy";
 
 bool WaitUntilAccepting(const std::string& ip, std::uint16_t port) {
   for (int i = 0; i < 500; ++i) {
-    if (AcceptsConnections(ip, port)) return true;
+    if (quorvane::testing::AcceptsConnections(ip, port)) return true;
     std::this_thread::sleep_for(20ms);
   }
   return false;
@@ -131,11 +126,8 @@ TEST(HaproxyTest, HundredInstallersThroughTheRelayOneBackendKilledMidway) {
   }
   // Round robin gave the killed backend a third of them.
   EXPECT_GE(reconnected, kInstallers / 4) << ReadText(work.path() / "haproxy.out");
-  std::printf("%d of %d installers connected again after the backend was killed\n", reconnected,
-              kInstallers);
-  StopProcessGroup(haproxy, 5s);
-  for (pid_t backend : backends)
-    StopProcessGroup(backend, 5s);
+  for (pid_t child : {haproxy, backends[0], backends[1], backends[2]})
+    quorvane::testing::StopProcessGroup(child, 5s);
 }
 
 }  // namespace
