@@ -1,6 +1,6 @@
 // HAProxy (TCP mode, 127.0.0.1-3) over three quorvane-server processes with one
 // package and their own state folders; 100 installers through danted. One backend
-// is killed while all are mid-way: its installers connect again and complete.
+// is killed while all are connected: its installers connect again and complete.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
-#include <regex>
 #include <thread>
 
 #include "install_client.h"
@@ -76,7 +75,8 @@ TEST(HaproxyTest, HundredInstallersThroughTheRelayOneBackendKilledMidway) {
                    (work.path() / "haproxy.out").string());
   ASSERT_TRUE(WaitUntilAccepting("127.0.0.3", front_port)) << ReadText(work.path() / "haproxy.out");
 
-  // Every installer holds at "DebutInstall" until the backend has been killed.
+  // Every installer holds once greeted, before its request, until the backend has
+  // been killed: nothing of its installation can be waiting in the relays' buffers.
   std::mutex mutex;
   std::condition_variable changed;
   int waiting = 0;
@@ -96,7 +96,7 @@ TEST(HaproxyTest, HundredInstallersThroughTheRelayOneBackendKilledMidway) {
       fs::create_directories(options.folder);
       bool held = false;
       options.on_answer = [&](const std::string& word) {
-        if (word != protocol::kInstallBegin || held) return;
+        if (word != protocol::kAuthentication || held) return;
         held = true;
         std::unique_lock lock(mutex);
         ++waiting;
@@ -125,12 +125,8 @@ TEST(HaproxyTest, HundredInstallersThroughTheRelayOneBackendKilledMidway) {
     EXPECT_EQ(TreeDifference(Tree(work.path() / "targets" / std::to_string(c)), expected), "") << c;
     reconnected += results[c].reconnections > 0;
   }
-  // The killed backend had a third of them mid-way; some were cut and connected again.
-  const std::string log = ReadText(work.path() / "server2.log");
-  const std::regex installing("installing:");
-  EXPECT_GE(std::distance(std::sregex_iterator(log.begin(), log.end(), installing), {}),
-            kInstallers / 4);
-  EXPECT_GE(reconnected, 1) << ReadText(work.path() / "haproxy.out");
+  // Round robin gave the killed backend a third of them.
+  EXPECT_GE(reconnected, kInstallers / 4) << ReadText(work.path() / "haproxy.out");
   for (pid_t child : {haproxy, backends[0], backends[1], backends[2]})
     quorvane::testing::StopProcessGroup(child, 5s);
 }
