@@ -14,8 +14,11 @@ starts quorvane-server on a free 127.0.0.1 port and reports:
     what arrives): all must finish; total time, server CPU, server peak memory;
   - one installation written to disk, against `bzip2 -dc` of the same data
     into a file and against fetching the same files from `python3 -m
-    http.server` with one `curl` (one connection), as MiB/s of package data.
-Every address is on 127.0.0.1.
+    http.server` with one `curl` (one connection), as MiB/s of package data;
+  - the peak memory of a fresh server holding 1,000 idle connections, and then
+    under the decode amplification attack (`server_load --amplify`: 128
+    requests of 257 bytes that decode to 30 MB each); goal below 256 MiB both.
+Every address is on 127.0.0.0/8.
 """
 import argparse
 import os
@@ -114,6 +117,18 @@ def load(binary, port, clients, folder, write=False):
     return figures, elapsed
 
 
+def idle_connections(port, count):
+    """COUNT connections that say nothing, from four loopback source addresses
+    (the server admits 256 per address)."""
+    held = []
+    for i in range(count):
+        s = socket.socket()
+        s.bind((f"127.0.0.{10 + i % 4}", 0))
+        s.connect(("127.0.0.1", port))
+        held.append(s)
+    return held
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -205,6 +220,19 @@ def main():
         print(f"one installation written to disk: {one:.2f} s = {mib / one:.0f} MiB/s; "
               f"bzip2 -dc of the same data: {bzip:.2f} s = {mib / bzip:.0f} MiB/s; "
               f"python3 -m http.server + curl: {curl:.2f} s = {mib / curl:.0f} MiB/s")
+
+        process, port = start_server(server, package, os.path.join(work, "hostile"), [])
+        held = idle_connections(port, 1000)
+        time.sleep(1.0)
+        idle = peak_kib(process.pid) / 1024
+        for s in held:
+            s.close()
+        out = subprocess.run([loader, "--port", str(port), "--amplify"], capture_output=True,
+                             text=True)
+        attack = peak_kib(process.pid) / 1024
+        stop(process)
+        print(f"server peak memory: {idle:.1f} MiB with 1000 idle connections; {attack:.1f} MiB "
+              f"after the amplification attack ({out.stdout.strip()}); goal below 256 MiB")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -1,11 +1,16 @@
 #include "catalogue.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <system_error>
 
 #include "objects/protocol.h"
+#include "open_beneath.h"
 #include "util/codec.h"
 #include "util/file_version.h"
 #include "util/text.h"
@@ -86,6 +91,36 @@ bool PackageCatalogue::Contains(const fs::path& path) const {
   std::error_code error;
   const fs::path real = fs::weakly_canonical(path, error);
   return !error && IsWithin(real, root_);
+}
+
+int PackageCatalogue::OpenFile(const PackageFile& file, std::string& error) const {
+  std::error_code ec;
+  const fs::path real = fs::canonical(file.native, ec);
+  if (ec) {
+    error = "cannot open: " + ec.message();
+    return -1;
+  }
+  int fd = -1;
+  if (file.updater) {
+    fd = ::open(real.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  } else {
+    const fs::path relative = real.lexically_relative(root_);
+    if (relative.empty() || *relative.begin() == "..") {
+      error = "no longer inside the package folder";
+      return -1;
+    }
+    const int root = OpenFolderForBeneath(root_);
+    fd = root < 0 ? -1 : OpenBeneath(root, relative);
+    const int saved = errno;
+    if (root >= 0) ::close(root);
+    errno = saved;
+    if (fd < 0 && (errno == ELOOP || errno == ENOTDIR || errno == EXDEV)) {
+      error = "a folder of its path was replaced by a link";
+      return -1;
+    }
+  }
+  if (fd < 0) error = std::string("cannot open: ") + std::strerror(errno);
+  return fd;
 }
 
 void PackageCatalogue::Refuse(const std::string& what, const std::string& why) {

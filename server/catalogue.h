@@ -50,6 +50,12 @@ class PackageCatalogue {
 
   const std::filesystem::path& Root() const { return root_; }
 
+  // Opens a listed file for reading, beneath the package folder with no link
+  // followed at the moment of opening (a listed link to a file inside the package
+  // is resolved first, and its target opened the same way); the updater by its
+  // own path. -1 and `error` when it cannot be opened or has left the package.
+  int OpenFile(const PackageFile& file, std::string& error) const;
+
   // True when `path`, with every link resolved, lies inside the package folder
   // (a path that does not exist yet is judged by the part that does).
   bool Contains(const std::filesystem::path& path) const;

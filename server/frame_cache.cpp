@@ -72,21 +72,8 @@ std::int64_t TimeNs(const struct stat& st) {
 
 bool ReadPackageFile(const PackageCatalogue& package, const PackageFile& file, std::string& data,
                      std::string& error) {
-  std::error_code ec;
-  const fs::path real = fs::canonical(file.native, ec);
-  if (ec) {
-    error = "cannot open: " + ec.message();
-    return false;
-  }
-  if (!file.updater && !package.Contains(real)) {
-    error = "no longer inside the package folder";
-    return false;
-  }
-  const int fd = ::open(real.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    error = std::string("cannot open: ") + std::strerror(errno);
-    return false;
-  }
+  const int fd = package.OpenFile(file, error);
+  if (fd < 0) return false;
   struct stat before {};
   bool ok = ::fstat(fd, &before) == 0 && S_ISREG(before.st_mode) && before.st_size == file.size &&
             TimeNs(before) == file.mtime_ns;

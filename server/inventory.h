@@ -17,11 +17,15 @@ class TSOFilesList;
 
 namespace quorvane::server {
 
+// An installer's program folder may hold a million files; more are not compared.
+inline constexpr std::size_t kMaxInventoryEntries = std::size_t{1} << 20;
+
 class Inventory {
  public:
   // Lines beyond the shortest of the four lists, or beyond max_entries, are
   // ignored; a size that is not a plain decimal number never matches.
-  static Inventory FromFilesList(const TSOFilesList& list, std::size_t max_entries = 200000);
+  static Inventory FromFilesList(const TSOFilesList& list,
+                                 std::size_t max_entries = kMaxInventoryEntries);
 
   // The installer already holds this package file: same folder and name
   // (regardless of case), same size, and same version when the file has one.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "model/object_stream.h"
 #include "objects/protocol.h"
 #include "objects/register_classes.h"
 #include "session.h"
@@ -94,6 +95,7 @@ struct Server::Impl {
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
   std::unique_ptr<FrameCache> cache;
   SessionContext context;
+  std::unique_ptr<DecodeBudget> decode_budget;  // after context: its waiters hold sessions
   std::vector<std::unique_ptr<tcp::acceptor>> acceptors;
   std::vector<std::string> local;
   std::vector<std::uint16_t> ports;
@@ -239,18 +241,25 @@ bool Server::Start(std::string* error) {
   d.context.catalogue = &d.catalogue;
   d.context.cache = d.cache.get();
   d.context.pool = &d.pool;
-  d.context.greeting = std::make_shared<const std::string>(
+  d.context.script.greeting = std::make_shared<const std::string>(
       AnswerFrames(protocol::kAuthentication,
                    {std::string(protocol::kItemId) + "=" + std::string(protocol::kServerUserId)}));
-  d.context.phase2 = std::make_shared<const std::string>(AnswerFrames(protocol::kPhase2, {}));
-  d.context.phase3 = std::make_shared<const std::string>(AnswerFrames(protocol::kPhase3, {}));
-  d.context.end = std::make_shared<const std::string>(
+  d.context.script.phase2 =
+      std::make_shared<const std::string>(AnswerFrames(protocol::kPhase2, {}));
+  d.context.script.phase3 =
+      std::make_shared<const std::string>(AnswerFrames(protocol::kPhase3, {}));
+  d.context.script.end = std::make_shared<const std::string>(
       d.options.fin_message.empty()
           ? AnswerFrames(protocol::kInstallEnd, {})
           : AnswerFrames(protocol::kInstallEndMessage, {d.options.fin_message}));
   d.context.on_closed = [&d](std::uint64_t id) { d.Closed(id); };
   d.context.incoming_limit = std::max<std::int64_t>(
       std::int64_t{256} << 20, 2 * static_cast<std::int64_t>(d.options.max_frame));
+  d.context.decode_limit = static_cast<std::int64_t>(
+      std::max(d.options.max_decode, 2 * d.options.max_object + kReaderOverheadFloor));
+  d.decode_budget = std::make_unique<DecodeBudget>(
+      std::max(d.context.decode_limit, static_cast<std::int64_t>(d.options.max_decode_total)));
+  d.context.decode_budget = d.decode_budget.get();
 
   for (const std::string& text : d.options.listen) {
     const std::optional<ListenAddress> address = ParseListenAddress(text);

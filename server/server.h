@@ -34,7 +34,12 @@ struct ServerOptions {
   std::size_t max_connections = 1024;
   std::size_t max_per_address = 256;
   std::size_t max_frame = std::size_t{8} << 20;    // largest frame accepted from a client
-  std::size_t max_object = std::size_t{32} << 20;  // largest object after decompression
+  std::size_t max_object = std::size_t{64} << 20;  // largest object after decompression
+  // What decoding one frame may hold (twice the object and the reader's
+  // overhead: an inventory of 1,000,000 files needs about 250 MiB), and what all
+  // connections' decodes may hold at once (more waits its turn).
+  std::size_t max_decode = std::size_t{320} << 20;
+  std::size_t max_decode_total = std::size_t{384} << 20;
   int io_threads = 2;
   int workers = 0;  // 0: one per core
 };

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <utility>
 
 #include "util/codec.h"
 
@@ -66,6 +67,28 @@ void ServerLog::Line(std::string_view text) {
 std::size_t ServerLog::LineCount() const {
   std::lock_guard guard(mutex_);
   return lines_;
+}
+
+std::string LineThrottle::Pass(const std::string& reason, const std::string& text,
+                               Clock::time_point now) {
+  auto [it, first] = seen_.try_emplace(reason);
+  Seen& seen = it->second;
+  if (!first && now - seen.last < std::chrono::seconds(1)) {
+    ++seen.held;
+    return {};
+  }
+  seen.last = now;
+  const int held = std::exchange(seen.held, 0);
+  return held == 0 ? text : text + " (and " + std::to_string(held) + " more like it before)";
+}
+
+std::vector<std::string> LineThrottle::Flush() {
+  std::vector<std::string> lines;
+  for (auto& [reason, seen] : seen_)
+    if (seen.held > 0)
+      lines.push_back(reason + ": " + std::to_string(std::exchange(seen.held, 0)) +
+                      " more not logged");
+  return lines;
 }
 
 std::string LogSafe(std::string_view cp1252, std::size_t limit) {

@@ -5,11 +5,14 @@
 // thread; a line that cannot be written is dropped, never an error for the caller.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvane::server {
 
@@ -38,6 +41,26 @@ class ServerLog {
   std::uintmax_t limit_ = 0;
   std::uintmax_t size_ = 0;
   std::size_t lines_ = 0;
+};
+
+// Lines that one connection may repeat at the peer's will: at most one per
+// reason and second. The lines held back are counted in the next one of their
+// reason, or in Flush. Not thread-safe: one per connection, used on its strand.
+class LineThrottle {
+ public:
+  using Clock = std::chrono::steady_clock;
+  // The line to write now for `text`, or empty when it is held back.
+  std::string Pass(const std::string& reason, const std::string& text,
+                   Clock::time_point now = Clock::now());
+  // One line per reason whose lines are still held back.
+  std::vector<std::string> Flush();
+
+ private:
+  struct Seen {
+    Clock::time_point last;
+    int held = 0;
+  };
+  std::map<std::string, Seen> seen_;
 };
 
 // Client-supplied text made fit for one log line: Windows-1252 turned into

@@ -8,29 +8,18 @@
 #include <cstring>
 
 #include "model/object_stream.h"
-#include "objects/answers.h"
-#include "objects/customer.h"
-#include "objects/enums.h"
 #include "objects/files.h"
 #include "objects/protocol.h"
 #include "transport/bzip_block.h"
-#include "util/codec.h"
-#include "wire.h"
 
 namespace quorvane::server {
 namespace {
 
 constexpr std::size_t kReadSize = 64 * 1024;
 constexpr std::size_t kChunkSize = 256 * 1024;
-constexpr std::size_t kPrefetch = 2;  // files prepared ahead of the one being sent
-constexpr int kMaxUnreadable = 8;     // unreadable objects tolerated per connection
+constexpr int kMaxUnreadable = 8;  // unreadable, ignored or unused frames per connection
 constexpr std::size_t kMaxFramesPerDelivery = 4096;
 constexpr int kMaxObjects = 256;  // an installer sends four
-
-std::string FirstLine(const std::string& text) {
-  const std::size_t end = text.find_first_of("\r\n");
-  return end == std::string::npos ? text : text.substr(0, end);
-}
 
 std::string Seconds(std::chrono::steady_clock::duration d) {
   char text[32];
@@ -48,35 +37,37 @@ Session::Session(asio::ip::tcp::socket socket, SessionContext& context, std::uin
       socket_(std::move(socket)),
       strand_(asio::make_strand(socket_.get_executor())),
       idle_timer_(strand_),
-      read_buffer_(kReadSize) {}
+      read_buffer_(kReadSize),
+      conversation_(context.script, context.catalogue->Root().filename().string(), *this) {}
 
 Session::~Session() {
-  for (Outgoing& out : queue_)
-    if (out.fd >= 0) ::close(out.fd);
   ReleaseIncoming();
 }
 
 void Session::ReleaseIncoming() {
-  Release(incoming_reserved_);
+  Release(incoming_charged_);
 }
 
 void Session::Release(std::int64_t bytes) {
-  bytes = std::min(bytes, incoming_reserved_);
+  bytes = std::min(bytes, incoming_charged_);
   if (bytes <= 0) return;
   context_.incoming_bytes -= bytes;
-  incoming_reserved_ -= bytes;
+  incoming_charged_ -= bytes;
 }
 
 void Session::Log(const std::string& text) {
   context_.log->Line("#" + std::to_string(id_) + " " + peer_ + " " + text);
 }
 
+void Session::LogRepeated(const std::string& reason, const std::string& detail) {
+  const std::string line = repeated_.Pass(reason, detail.empty() ? reason : reason + detail);
+  if (!line.empty()) Log(line);
+}
+
 void Session::Start() {
   asio::post(strand_, [self = shared_from_this()] {
     self->Touch();
-    self->queue_.push_back(
-        {self->context_.greeting, -1, static_cast<std::int64_t>(self->context_.greeting->size())});
-    self->WriteNext();
+    self->WriteNext();  // the greeting
     self->ReadMore();
     self->ArmIdleTimer();
   });
@@ -94,19 +85,12 @@ void Session::CloseOnStrand(const std::string& why) {
   asio::error_code ignored;
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
   socket_.close(ignored);
-  for (Outgoing& out : queue_) {
-    if (out.fd >= 0) ::close(out.fd);
-    out.fd = -1;
-  }
-  // A write in flight still points into the first entry's bytes until its
-  // handler runs: that one stays until the session goes.
-  if (writing_ && !queue_.empty())
-    queue_.erase(queue_.begin() + 1, queue_.end());
-  else
-    queue_.clear();
-  prepared_.clear();
+  out_.reset();  // a write or read in flight keeps its own bytes
+  received_.clear();
   ReleaseIncoming();
-  Log("closed: " + why + "; sent " + std::to_string(files_sent_) + " files, " +
+  for (const std::string& line : repeated_.Flush())
+    Log(line);
+  Log("closed: " + why + "; sent " + std::to_string(conversation_.FilesSent()) + " files, " +
       std::to_string(bytes_sent_) + " bytes");
   if (context_.on_closed) context_.on_closed(id_);
 }
@@ -121,19 +105,21 @@ void Session::ArmIdleTimer() {
   const auto request_limit = std::chrono::seconds(std::max(1, context_.options->request_seconds));
   // Wake for whichever comes first: silence, or the request's deadline.
   auto wake = last_activity_ + limit;
-  if (!installing_) wake = std::min(wake, connected_ + request_limit);
+  if (!conversation_.Installing()) wake = std::min(wake, connected_ + request_limit);
   idle_timer_.expires_at(wake);
   idle_timer_.async_wait([self = shared_from_this(), limit,
                           request_limit](const asio::error_code& error) {
     if (error || self->closed_) return;
-    if (!self->installing_ &&
+    const Conversation& conversation = self->conversation_;
+    if (!conversation.Installing() &&
         std::chrono::steady_clock::now() >= self->connected_ + request_limit) {
       self->CloseOnStrand("no installation request within " +
                           std::to_string(request_limit.count()) + " s");
       return;
     }
-    const bool waiting_on_us = self->pool_jobs_ > 0 || (self->installing_ && !self->finished_ &&
-                                                        self->queue_.empty() && !self->writing_);
+    const bool waiting_on_us =
+        self->pool_jobs_ > 0 ||
+        (conversation.Installing() && !conversation.Finished() && !self->out_ && !self->writing_);
     if (waiting_on_us || std::chrono::steady_clock::now() < self->last_activity_ + limit) {
       if (waiting_on_us) self->Touch();
       self->ArmIdleTimer();
@@ -146,11 +132,13 @@ void Session::ArmIdleTimer() {
 // --- reading -------------------------------------------------------------------------------
 
 void Session::ReadMore() {
-  if (closed_) return;
+  if (closed_ || reading_) return;
+  reading_ = true;
   socket_.async_read_some(
       asio::buffer(read_buffer_),
       asio::bind_executor(
           strand_, [self = shared_from_this()](const asio::error_code& error, std::size_t n) {
+            self->reading_ = false;
             self->OnRead(error, n);
           }));
 }
@@ -162,19 +150,28 @@ void Session::OnRead(const asio::error_code& error, std::size_t n) {
                                             : "read failed: " + error.message());
     return;
   }
-  Touch();
   reassembler_.Feed(read_buffer_.data(), n);
+  if (failure_.empty() && unreadable_ > kMaxUnreadable)
+    failure_ = "too many unreadable objects (" + std::to_string(unreadable_) + ")";
   if (!failure_.empty()) {
     CloseOnStrand(failure_);
     return;
   }
-  if (!received_.empty()) {
-    std::vector<Received> frames = std::move(received_);
-    received_.clear();
-    Decode(std::move(frames));
-    return;
+  // Bytes of a frame still arriving keep the connection alive; a complete frame
+  // does only once it has proved to be a readable object.
+  if (reassembler_.InFrame()) Touch();
+  Pump();
+}
+
+// Decodes the received frames one at a time, each checked before the next, and
+// reads on only when none is left.
+void Session::Pump() {
+  if (closed_) return;
+  if (received_.empty()) {
+    ReadMore();
+  } else if (!decoding_ && !planning_) {
+    DecodeNext();
   }
-  ReadMore();
 }
 
 bool Session::BeginFrame(std::int64_t expected) {
@@ -183,34 +180,39 @@ bool Session::BeginFrame(std::int64_t expected) {
                std::to_string(context_.options->max_frame);
     return false;
   }
-  if (context_.incoming_bytes.fetch_add(expected) + expected > context_.incoming_limit) {
-    context_.incoming_bytes -= expected;
-    failure_ = "the server is receiving too much at once (" + std::to_string(expected) +
-               " more bytes announced)";
-    return false;
-  }
-  incoming_reserved_ += expected;
-  frame_expected_ = expected;
   payload_.clear();
-  payload_.reserve(static_cast<std::size_t>(std::min<std::int64_t>(expected, 1 << 20)));
   return true;
 }
 
 bool Session::WritePayload(const std::uint8_t* bytes, std::size_t n) {
+  // Charged as they arrive: an announcement alone holds nothing back from others.
+  const auto size = static_cast<std::int64_t>(n);
+  if (context_.incoming_bytes.fetch_add(size) + size > context_.incoming_limit) {
+    context_.incoming_bytes -= size;
+    if (failure_.empty())
+      failure_ = "the server is receiving too much at once (" +
+                 std::to_string(context_.incoming_limit) + " bytes)";
+    return false;
+  }
+  incoming_charged_ += size;
   payload_.append(reinterpret_cast<const char*>(bytes), n);
   return true;
 }
 
 void Session::EndFrame(const FrameTrailerFields& trailer, bool failed) {
-  if (failed) {
-    Release(frame_expected_);
+  const auto size = static_cast<std::int64_t>(payload_.size());
+  if (failed || trailer.kind == kKindImage || trailer.kind == kKindSound ||
+      trailer.kind == kKindText) {
+    Release(size);
+    payload_.clear();
+    if (!failed) Unused("ignored a frame of kind ", std::string(1, trailer.kind));
     return;
   }
   if (received_.size() >= kMaxFramesPerDelivery) {
     failure_ = "too many frames at once";
     return;
   }
-  received_.push_back({std::move(payload_), trailer, frame_expected_});
+  received_.push_back({std::move(payload_), trailer});
   payload_.clear();
 }
 
@@ -218,279 +220,213 @@ void Session::BadHeader(const std::uint8_t*, std::size_t n) {
   failure_ = "bad frame header (" + std::to_string(n) + " bytes of garbage)";
 }
 
-void Session::Decode(std::vector<Received> frames) {
-  struct Result {
-    std::vector<std::unique_ptr<TZelObject>> objects;
-    std::vector<std::string> notes;
-    int unreadable = 0;
-    std::string fatal;
-  };
-  const std::size_t max_object = context_.options->max_object;
-  std::int64_t reserved = 0;
-  for (const Received& frame : frames)
-    reserved += frame.reserved;
+void Session::Unused(const std::string& reason, const std::string& detail) {
+  ++unreadable_;
+  LogRepeated(reason, detail);
+}
+
+void Session::DecodeNext() {
+  auto frame = std::make_shared<Received>(std::move(received_.front()));
+  received_.pop_front();
+  const auto max_object = static_cast<std::int64_t>(context_.options->max_object);
+  // A compressed block records its plain length in its last four bytes; the
+  // decode is refused past it, so it is what the decode will hold.
+  auto size = static_cast<std::int64_t>(frame->payload.size());
+  const bool compressed = frame->trailer.compression == kCompressed && frame->payload.size() > 6 &&
+                          frame->payload.compare(0, 2, "BZ") == 0;
+  if (compressed) {
+    const auto* tail =
+        reinterpret_cast<const unsigned char*>(frame->payload.data() + frame->payload.size() - 4);
+    size = std::int64_t{tail[0]} | std::int64_t{tail[1]} << 8 | std::int64_t{tail[2]} << 16 |
+           std::int64_t{tail[3]} << 24;
+  }
+  if (size > max_object || 2 * size > context_.decode_limit) {
+    CloseOnStrand("a compressed frame that does not decode within " + std::to_string(max_object) +
+                  " bytes (" + std::to_string(size) + " announced)");
+    return;
+  }
+  // The stream, the values copied out of it, and the reader's overhead: each
+  // list line costs about 24 times its two smallest stream bytes.
+  const std::int64_t overhead =
+      std::min<std::int64_t>(context_.decode_limit - 2 * size,
+                             24 * size + static_cast<std::int64_t>(kReaderOverheadFloor));
+  decoding_ = true;
   ++pool_jobs_;
-  asio::post(*context_.pool, [self = shared_from_this(), frames = std::move(frames), max_object,
-                              reserved]() mutable {
-    auto result = std::make_shared<Result>();
-    for (Received& frame : frames) {
-      const char kind = frame.trailer.kind;
-      if (kind == kKindImage || kind == kKindSound || kind == kKindText) {
-        result->notes.push_back(std::string("ignored a frame of kind ") + kind);
-        continue;
-      }
-      std::string bytes = std::move(frame.payload);
-      if (frame.trailer.compression == kCompressed) {
-        try {
-          bytes =
-              DecompressBlock(bytes.data(), bytes.size(), static_cast<std::int64_t>(max_object));
-        } catch (const std::exception& e) {
-          result->fatal = std::string("a compressed frame that does not decode within ") +
-                          std::to_string(max_object) + " bytes (" + e.what() + ")";
-          break;
-        }
-      }
+  const auto received = static_cast<std::int64_t>(frame->payload.size());
+  context_.decode_budget->Acquire(2 * size + overhead, [self = shared_from_this(), frame, size,
+                                                        overhead, compressed,
+                                                        received](Ticket ticket) {
+    asio::post(*self->context_.pool, [self, frame, size, overhead, compressed, received, ticket] {
       std::unique_ptr<TZelObject> object;
+      std::string error;
       try {
-        if (bytes.size() >= 4 && bytes.compare(0, 4, "TPF0") == 0) object = ObjectFromStream(bytes);
-      } catch (...) {
-        object.reset();
+        std::string bytes = std::move(frame->payload);
+        if (compressed) bytes = DecompressBlock(bytes.data(), bytes.size(), size);
+        if (std::string_view(bytes).starts_with(kStreamSignature))
+          object = ObjectFromOwnedStream(std::move(bytes), static_cast<std::size_t>(overhead));
+        else
+          error = "not an object stream";
+      } catch (const std::exception& e) {
+        error = e.what();
       }
-      if (!object) {
-        ++result->unreadable;
-        result->notes.push_back("dropped an unreadable object of " + std::to_string(bytes.size()) +
-                                " bytes");
-        continue;
-      }
-      result->objects.push_back(std::move(object));
-    }
-    asio::post(self->strand_, [self, result, reserved] {
-      --self->pool_jobs_;
-      if (self->closed_) return;
-      self->Release(reserved);  // decoded: no longer counted as being received
-      for (const std::string& note : result->notes)
-        self->Log(note);
-      for (auto& object : result->objects)
-        self->Handle(std::move(object));
-      self->unreadable_ += result->unreadable;
-      self->objects_ += static_cast<int>(result->objects.size());
-      if (!result->fatal.empty()) {
-        self->CloseOnStrand(result->fatal);
-      } else if (self->objects_ > kMaxObjects) {
-        self->CloseOnStrand("too many objects (" + std::to_string(self->objects_) + ")");
-      } else if (self->unreadable_ > kMaxUnreadable) {
-        self->CloseOnStrand("too many unreadable objects");
-      } else {
-        self->Touch();
-        self->ReadMore();
-      }
+      asio::post(self->strand_,
+                 [self, object = std::move(object), error, ticket, received]() mutable {
+                   self->Release(received);  // decoded: no longer counted as being received
+                   self->Decoded(std::move(object), error, ticket);
+                 });
     });
   });
 }
-
-void Session::Handle(std::unique_ptr<TZelObject> object) {
+void Session::Decoded(std::unique_ptr<TZelObject> object, const std::string& error, Ticket ticket) {
+  --pool_jobs_;
+  decoding_ = false;
   if (closed_) return;
-  switch (object->TypeCode()) {
-    case tvo_Answer: {
-      auto* answer = dynamic_cast<TZelSObjectAnswer*>(object.get());
-      if (answer == nullptr) return;
-      if (answer->ZelWhat == protocol::kAuthentication) {
-        who_ = answer->ZelItems->Value(protocol::kItemId);
-        Log("identified: installer " + LogSafe(who_, 40));
-      } else if (answer->ZelWhat != protocol::kHeaderInfo) {
-        Log("answer \"" + LogSafe(answer->ZelWhat, 60) + "\" ignored");
-      }
-      return;
-    }
-    case tvo_CustomerIdentification:
-      Log("identified: customer \"" + LogSafe(object->Caption(), 120) + "\" " + object->GetId());
-      return;
-    case tvo_FilesList: {
-      std::unique_ptr<TSOFilesList> list(dynamic_cast<TSOFilesList*>(object.get()));
-      if (!list) return;
-      object.release();
-      const std::string word = FirstLine(list->xWhat);
-      if (word == protocol::kWantInstall || word == protocol::kWantInstallEnglish) {
-        StartInstall(std::move(list), word);
-      } else if (word == protocol::kCustomerInformation) {
-        Log("customer information received");
-      } else {
-        Log("request \"" + LogSafe(word, 60) + "\" ignored");
-      }
-      return;
-    }
-    default:
-      Log("ignored an object of class " + LogSafe(object->Class().name, 60));
+  if (!object) {
+    // The installer waits for an answer to what it sent: never leave it to silence.
+    CloseOnStrand("an object that could not be read: " + error);
+    return;
+  }
+  ++objects_;
+  Touch();
+  decoded_ticket_ = std::move(ticket);
+  const std::string unused = conversation_.Receive(std::move(object));
+  decoded_ticket_.reset();
+  if (closed_) return;
+  if (!unused.empty()) Unused("ignored ", unused);
+  if (objects_ > kMaxObjects) {
+    CloseOnStrand("too many objects (" + std::to_string(objects_) + ")");
+  } else if (unreadable_ > kMaxUnreadable) {
+    CloseOnStrand("too many unreadable objects (" + std::to_string(unreadable_) + ")");
+  } else {
+    Pump();
   }
 }
 
-// --- the installation -----------------------------------------------------------------------
+// --- what the conversation asks for ---------------------------------------------------------
 
-void Session::StartInstall(std::unique_ptr<TSOFilesList> request, std::string word) {
-  if (installing_) {
-    Log("asked " + word + " again: ignored");
-    return;
-  }
-  installing_ = true;
+void Session::Plan(std::unique_ptr<TSOFilesList> request) {
   install_started_ = std::chrono::steady_clock::now();
-  const std::size_t inventory_lines = request->xFileNames->Count();
-  Log("asked " + word + " with an inventory of " + std::to_string(inventory_lines) + " files");
-  std::shared_ptr<TSOFilesList> shared(std::move(request));
+  planning_ = true;
   ++pool_jobs_;
-  asio::post(*context_.pool, [self = shared_from_this(), shared] {
+  std::shared_ptr<TSOFilesList> shared(std::move(request));
+  // The request keeps its share of the decoding budget until it is compared.
+  asio::post(*context_.pool, [self = shared_from_this(), shared, ticket = decoded_ticket_] {
     std::string error;
     std::vector<PackageFile> package = self->context_.catalogue->Scan(&error);
     auto plan = std::make_shared<InstallPlan>();
     if (error.empty()) *plan = PlanInstallation(package, Inventory::FromFilesList(*shared));
     asio::post(self->strand_, [self, plan, error] {
       --self->pool_jobs_;
+      self->planning_ = false;
       if (self->closed_) return;
       if (!error.empty()) {
         self->CloseOnStrand("package unavailable: " + error);
         return;
       }
-      self->BeginSending(std::move(*plan));
-    });
-  });
-}
-
-void Session::BeginSending(InstallPlan plan) {
-  plan_ = std::move(plan);
-  Log("installing: " + std::to_string(plan_.files.size()) + " of " +
-      std::to_string(plan_.package_files) + " files to send, " + std::to_string(plan_.bytes) +
-      " bytes");
-  const std::string package_name = context_.catalogue->Root().filename().string();
-  steps_.push_back(
-      {std::make_shared<const std::string>(AnswerFrames(
-           protocol::kInstallBegin, {Utf8ToCp1252(package_name), std::to_string(plan_.files.size()),
-                                     std::to_string(plan_.bytes)})),
-       -1});
-  InstallPhase phase = InstallPhase::kDatabase;
-  for (std::size_t i = 0; i <= plan_.files.size(); ++i) {
-    const InstallPhase next =
-        i < plan_.files.size() ? plan_.files[i].phase : InstallPhase::kTopLevel;
-    while (phase < next || (i == plan_.files.size() && phase < InstallPhase::kTopLevel)) {
-      phase = static_cast<InstallPhase>(static_cast<int>(phase) + 1);
-      steps_.push_back(
-          {phase == InstallPhase::kSubFolders ? context_.phase2 : context_.phase3, -1});
-    }
-    if (i < plan_.files.size()) steps_.push_back({nullptr, static_cast<int>(i)});
-  }
-  steps_.push_back({context_.end, -1});
-  Prefetch();
-  WriteNext();
-}
-
-void Session::Prefetch() {
-  while (!closed_ && next_fetch_ < plan_.files.size() &&
-         next_fetch_ < static_cast<std::size_t>(files_passed_) + kPrefetch) {
-    const int index = static_cast<int>(next_fetch_++);
-    Acquire(index);
-  }
-}
-
-void Session::Acquire(int index) {
-  context_.cache->Acquire(plan_.files[index], [self = shared_from_this(), index](
-                                                  std::shared_ptr<const PreparedFrames> frames,
-                                                  const std::string& error) {
-    asio::post(self->strand_, [self, index, frames, error] {
-      if (self->closed_) return;
-      if (frames) {
-        self->prepared_[index] = frames;
-      } else if (self->retried_.insert(index).second &&
-                 RefreshPackageFile(self->plan_.files[index])) {
-        // Changed since the scan: once more with its present size and time.
-        self->Acquire(index);
-        return;
-      } else {
-        self->failed_[index] = error;
-      }
+      self->conversation_.Planned(std::move(*plan));
       self->WriteNext();
+      self->Pump();
     });
   });
 }
 
-void Session::Fill() {
-  while (queue_.empty() && next_step_ < steps_.size() && !closed_) {
-    const Step& step = steps_[next_step_];
-    if (step.frames) {
-      queue_.push_back({step.frames, -1, static_cast<std::int64_t>(step.frames->size())});
-      ++next_step_;
-      break;
-    }
-    const PackageFile& file = plan_.files[step.file];
-    if (auto failed = failed_.find(step.file); failed != failed_.end()) {
-      // Ending without "Fin" lets the installer see the installation is not
-      // complete; it asks again and the comparison sends what is missing.
-      CloseOnStrand("could not send " + LogSafe(file.folder + file.name) + ": " + failed->second +
-                    "; ended without \"Fin\"");
-      return;
-    }
-    auto ready = prepared_.find(step.file);
-    if (ready == prepared_.end()) break;  // still being prepared
-    std::shared_ptr<const PreparedFrames> frames = std::move(ready->second);
-    prepared_.erase(ready);
-    ++next_step_;
-    ++files_passed_;
-    Outgoing out;
-    out.size = frames->size;
-    if (frames->memory) {
-      out.memory = frames->memory;
-    } else {
-      out.fd = frames->stored ? ::fcntl(frames->stored->fd(), F_DUPFD_CLOEXEC, 0) : -1;
-      if (out.fd < 0) {
-        CloseOnStrand("could not send " + LogSafe(file.folder + file.name) +
-                      ": stored frames unreadable: " + std::strerror(errno) +
-                      "; ended without \"Fin\"");
-        return;
-      }
-    }
-    queue_.push_back(std::move(out));
-    ++files_sent_;
-    file_bytes_sent_ += frames->file_size;
-  }
-  Prefetch();
+void Session::Acquire(int index, const PackageFile& file) {
+  context_.cache->Acquire(
+      file, [self = shared_from_this(), index](std::shared_ptr<const PreparedFrames> frames,
+                                               const std::string& error) {
+        asio::post(self->strand_, [self, index, frames, error] {
+          if (self->closed_) return;
+          if (frames)
+            self->conversation_.Prepared(index, frames);
+          else
+            self->conversation_.Failed(index, error);
+          self->WriteNext();
+        });
+      });
 }
+
+bool Session::Refresh(PackageFile& file) {
+  return RefreshPackageFile(file);
+}
+
+// --- writing --------------------------------------------------------------------------------
 
 void Session::WriteNext() {
   if (writing_ || closed_) return;
-  if (queue_.empty()) Fill();
-  if (queue_.empty()) {
-    if (installing_ && !finished_ && next_step_ == steps_.size() && !steps_.empty()) {
-      finished_ = true;
-      Log("sent " + std::to_string(files_sent_) + " files / " + std::to_string(file_bytes_sent_) +
-          " bytes (" + std::to_string(bytes_sent_) + " on the wire) in " +
+  if (!out_) {
+    std::optional<Piece> piece = conversation_.Next();
+    if (closed_ || !piece) return;
+    if (conversation_.Finished() && !reported_) {
+      // Written as the last piece is handed to the socket, so the line is there
+      // by the time the installer has it.
+      reported_ = true;
+      Log("sent " + std::to_string(conversation_.FilesSent()) + " files / " +
+          std::to_string(conversation_.FileBytesSent()) + " bytes (" +
+          std::to_string(bytes_sent_ + piece->size) + " on the wire) in " +
           Seconds(std::chrono::steady_clock::now() - install_started_) + " s");
     }
+    out_.emplace();
+    out_->piece = std::move(*piece);
+  }
+  const Piece& piece = out_->piece;
+  const std::size_t n =
+      static_cast<std::size_t>(std::min<std::int64_t>(piece.size - out_->offset, kChunkSize));
+  writing_ = true;
+  if (piece.memory) {
+    Write(asio::buffer(piece.memory->data() + out_->offset, n), piece.memory);
     return;
   }
-  Outgoing& out = queue_.front();
-  const std::size_t n =
-      static_cast<std::size_t>(std::min<std::int64_t>(out.size - out.offset, kChunkSize));
-  asio::const_buffer buffer;
-  if (out.memory) {
-    buffer = asio::buffer(out.memory->data() + out.offset, n);
-  } else {
-    if (chunk_.size() < kChunkSize) chunk_.resize(kChunkSize);
+  if (!piece.stored) {
+    writing_ = false;
+    CloseOnStrand("could not send " + LogSafe(piece.name) +
+                  ": stored frames missing; ended without \"" + std::string(protocol::kInstallEnd) +
+                  "\"");
+    return;
+  }
+  ReadStored(n);
+}
+
+// Stored frames are read on the worker pool, never on the strand, from the copy
+// the cache checked.
+void Session::ReadStored(std::size_t n) {
+  if (!chunk_) chunk_ = std::make_shared<std::vector<char>>(kChunkSize);
+  ++pool_jobs_;
+  asio::post(*context_.pool, [self = shared_from_this(), file = out_->piece.stored,
+                              offset = out_->offset, n, chunk = chunk_]() mutable {
+    std::string error;
     std::size_t got = 0;
     while (got < n) {
-      const ssize_t r = ::pread(out.fd, chunk_.data() + got, n - got, out.offset + got);
+      const ssize_t r = ::pread(file->fd(), chunk->data() + got, n - got, offset + got);
       if (r < 0 && errno == EINTR) continue;
+      if (r < 0) error = std::string("stored frames unreadable: ") + std::strerror(errno);
       if (r <= 0) break;
       got += static_cast<std::size_t>(r);
     }
-    if (got < n) {
-      CloseOnStrand("stored frames could not be read");
-      return;
-    }
-    buffer = asio::buffer(chunk_.data(), n);
-  }
-  writing_ = true;
-  asio::async_write(socket_, buffer,
-                    asio::bind_executor(strand_, [self = shared_from_this()](
-                                                     const asio::error_code& error, std::size_t n) {
-                      self->OnWritten(error, n);
-                    }));
+    if (error.empty() && got < n) error = "stored frames could not be read";
+    asio::post(self->strand_, [self, chunk, n, error] {
+      --self->pool_jobs_;
+      if (self->closed_) {
+        self->writing_ = false;
+        return;
+      }
+      if (!error.empty()) {
+        self->writing_ = false;
+        self->CloseOnStrand("could not send " + LogSafe(self->out_->piece.name) + ": " + error +
+                            "; ended without \"" + std::string(protocol::kInstallEnd) + "\"");
+        return;
+      }
+      self->Write(asio::buffer(chunk->data(), n), chunk);
+    });
+  });
+}
+
+void Session::Write(asio::const_buffer buffer, std::shared_ptr<const void> keep) {
+  asio::async_write(
+      socket_, buffer,
+      asio::bind_executor(strand_, [self = shared_from_this(), keep = std::move(keep)](
+                                       const asio::error_code& error, std::size_t n) {
+        self->OnWritten(error, n);
+      }));
 }
 
 void Session::OnWritten(const asio::error_code& error, std::size_t n) {
@@ -502,12 +438,8 @@ void Session::OnWritten(const asio::error_code& error, std::size_t n) {
   }
   Touch();
   bytes_sent_ += static_cast<std::int64_t>(n);
-  Outgoing& out = queue_.front();
-  out.offset += static_cast<std::int64_t>(n);
-  if (out.offset >= out.size) {
-    if (out.fd >= 0) ::close(out.fd);
-    queue_.pop_front();
-  }
+  out_->offset += static_cast<std::int64_t>(n);
+  if (out_->offset >= out_->piece.size) out_.reset();
   WriteNext();
 }
 

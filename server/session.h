@@ -1,10 +1,11 @@
-// One installer connection: it greets the installer with the server user's
-// "Atfctn", reassembles and decodes what the installer sends (bounded in size,
-// decoded on the worker pool), answers the installation request, and streams
-// the answers and prepared frames with back-pressure: the next file is only
-// queued once the previous one has left, so a slow reader never makes the
-// session hold more than one prepared file and one 256 KiB chunk. All its work
-// runs on its strand; Close may be called from any thread.
+// One installer connection: its socket, strand, buffers and timers. It
+// reassembles what the installer sends and decodes it on the worker pool, one
+// frame at a time within the decoding budget, hands the objects to its
+// Conversation, and writes what the conversation hands out with back-pressure:
+// the next piece is only asked for once the previous one has left, so a slow
+// reader never makes the session hold more than one prepared file and one
+// 256 KiB chunk (stored frames are read on the worker pool). All its work runs
+// on its strand; Close may be called from any thread.
 #pragma once
 
 #include <asio.hpp>
@@ -13,22 +14,17 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
-#include <set>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "catalogue.h"
+#include "conversation.h"
+#include "decode_budget.h"
 #include "frame_cache.h"
-#include "inventory.h"
 #include "server.h"
 #include "transport/frame_reassembler.h"
-
-namespace quorvane {
-class TZelObject;
-class TSOFilesList;
-}  // namespace quorvane
 
 namespace quorvane::server {
 
@@ -39,16 +35,22 @@ struct SessionContext {
   PackageCatalogue* catalogue = nullptr;
   FrameCache* cache = nullptr;
   asio::thread_pool* pool = nullptr;
-  std::shared_ptr<const std::string> greeting;  // the server user's "Atfctn"
-  std::shared_ptr<const std::string> phase2, phase3, end;
+  ConversationScript script;
   std::function<void(std::uint64_t id)> on_closed;  // frees the connection's slot
-  // Payload bytes being received or decoded by all connections together, and
-  // their ceiling: a frame that would pass it closes its connection.
+  // Payload bytes received and not yet decoded, by all connections together,
+  // and their ceiling: bytes are charged as they arrive, and a connection whose
+  // bytes would pass it is closed.
   std::atomic<std::int64_t> incoming_bytes{0};
   std::int64_t incoming_limit = std::int64_t{256} << 20;
+  // What decoding one frame may hold (its stream, the values read from it and
+  // the reader's overhead), and what all decodes together may hold.
+  std::int64_t decode_limit = std::int64_t{320} << 20;
+  DecodeBudget* decode_budget = nullptr;
 };
 
-class Session : public std::enable_shared_from_this<Session>, private FrameSink {
+class Session : public std::enable_shared_from_this<Session>,
+                private FrameSink,
+                private ConversationHost {
  public:
   Session(asio::ip::tcp::socket socket, SessionContext& context, std::uint64_t id,
           std::string peer);
@@ -59,20 +61,14 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
 
  private:
   struct Outgoing {
-    std::shared_ptr<const std::string> memory;
-    int fd = -1;
-    std::int64_t size = 0;
+    Piece piece;
     std::int64_t offset = 0;
   };
   struct Received {
-    std::string payload;
+    std::string payload;  // charged to incoming_bytes until decoded
     FrameTrailerFields trailer;
-    std::int64_t reserved = 0;  // its share of the receiving ceiling
   };
-  struct Step {
-    std::shared_ptr<const std::string> frames;  // a control answer, or
-    int file = -1;                              // an index into the plan
-  };
+  using Ticket = std::shared_ptr<DecodeBudget::Ticket>;
 
   // FrameSink
   bool BeginFrame(std::int64_t expected) override;
@@ -81,21 +77,27 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
   void EndFrame(const FrameTrailerFields& trailer, bool failed) override;
   void BadHeader(const std::uint8_t* bytes, std::size_t n) override;
 
+  // ConversationHost
+  void Log(const std::string& text) override;
+  void Plan(std::unique_ptr<TSOFilesList> request) override;
+  void Acquire(int index, const PackageFile& file) override;
+  bool Refresh(PackageFile& file) override;
+  void EndConnection(const std::string& why) override { CloseOnStrand(why); }
+
   void ReadMore();
   void OnRead(const asio::error_code& error, std::size_t n);
-  void Decode(std::vector<Received> frames);
-  void Handle(std::unique_ptr<TZelObject> object);
-  void StartInstall(std::unique_ptr<TSOFilesList> request, std::string word);
-  void BeginSending(InstallPlan plan);
-  void Fill();
-  void Prefetch();
-  void Acquire(int index);
+  void Pump();
+  void DecodeNext();
+  void Decoded(std::unique_ptr<TZelObject> object, const std::string& error, Ticket ticket);
+  void Unused(const std::string& reason, const std::string& detail);
   void WriteNext();
+  void ReadStored(std::size_t n);
+  void Write(asio::const_buffer buffer, std::shared_ptr<const void> keep);
   void OnWritten(const asio::error_code& error, std::size_t n);
   void Touch();
   void ArmIdleTimer();
   void CloseOnStrand(const std::string& why);
-  void Log(const std::string& text);
+  void LogRepeated(const std::string& reason, const std::string& detail);
   void ReleaseIncoming();
   void Release(std::int64_t bytes);
 
@@ -109,34 +111,27 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
   std::chrono::steady_clock::time_point install_started_;
   std::chrono::steady_clock::time_point connected_ = std::chrono::steady_clock::now();
   std::vector<std::uint8_t> read_buffer_;
-  std::vector<char> chunk_;
+  std::shared_ptr<std::vector<char>> chunk_;  // stored frames read for writing
   FrameReassembler reassembler_{*this};
   std::string payload_;
-  std::vector<Received> received_;
+  std::deque<Received> received_;  // complete frames waiting to be decoded, in order
   std::string failure_;
-  int unreadable_ = 0;
-  int objects_ = 0;                     // objects received on this connection
-  int pool_jobs_ = 0;                   // decodes and scans running for it
-  std::int64_t incoming_reserved_ = 0;  // its share of incoming_bytes
-  std::int64_t frame_expected_ = 0;     // the frame being received
-  std::string who_;
+  int unreadable_ = 0;  // unreadable, ignored or unused frames and objects
+  int objects_ = 0;     // objects received on this connection
+  int pool_jobs_ = 0;   // decodes, scans and reads running for it
+  bool reading_ = false;
+  bool decoding_ = false;
+  bool planning_ = false;
+  Ticket decoded_ticket_;              // the share of the object being handed over
+  std::int64_t incoming_charged_ = 0;  // its share of incoming_bytes
+  LineThrottle repeated_;
 
-  std::deque<Outgoing> queue_;
+  Conversation conversation_;
+  std::optional<Outgoing> out_;  // the piece being written
   bool writing_ = false;
   bool closed_ = false;
-  bool installing_ = false;
-  bool finished_ = false;
-  InstallPlan plan_;
-  std::vector<Step> steps_;
-  std::size_t next_step_ = 0;
-  std::size_t next_fetch_ = 0;  // next plan index to acquire
-  std::map<int, std::shared_ptr<const PreparedFrames>> prepared_;
-  std::map<int, std::string> failed_;
-  std::set<int> retried_;          // files acquired a second time after a failure
-  std::int64_t files_passed_ = 0;  // file steps queued or skipped
-  std::int64_t files_sent_ = 0;
+  bool reported_ = false;        // the installation's "sent" line is written
   std::int64_t bytes_sent_ = 0;  // wire bytes
-  std::int64_t file_bytes_sent_ = 0;
 };
 
 }  // namespace quorvane::server

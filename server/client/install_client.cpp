@@ -7,11 +7,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <fstream>
 #include <mutex>
 
 #include "model/object_stream.h"
+#include "net/socks4.h"
 #include "objects/answers.h"
 #include "objects/customer.h"
 #include "objects/enums.h"
@@ -179,18 +182,39 @@ int ConnectTo(const std::string& host, std::uint16_t port, int timeout_ms) {
   return fd;
 }
 
-InstallResult RunInstall(const InstallClientOptions& options) {
-  static std::once_flag registered;
-  std::call_once(registered, [] {
-    CompleteFrameMarkers();
-    RegisterClasses();
-  });
-  InstallResult result;
-  const int fd = ConnectTo(options.host, options.port, options.timeout_ms);
-  if (fd < 0) {
-    result.error = "cannot connect";
-    return result;
+namespace {
+
+// A connection to the server, directly or through the relay to the target of
+// this attempt; -1 and `error` when there is none.
+int OpenConnection(const InstallClientOptions& options, int attempt, std::string& error) {
+  const bool relayed = options.relay_port != 0 && !options.targets.empty();
+  const int fd =
+      ConnectTo(options.host, relayed ? options.relay_port : options.port, options.timeout_ms);
+  if (fd < 0) error = "cannot connect";
+  if (fd < 0 || !relayed) return fd;
+  const std::vector<std::uint8_t> request = BuildSocks4Connect(
+      options.targets[static_cast<std::size_t>(attempt) % options.targets.size()], options.port,
+      "");
+  std::array<std::uint8_t, kSocks4ReplySize> reply{};
+  std::size_t got = 0;
+  bool ok = SendAll(fd, std::string(request.begin(), request.end()));
+  while (ok && got < reply.size()) {
+    pollfd p{fd, POLLIN, 0};
+    const ssize_t n = ::poll(&p, 1, kSocks4ReplyTimeoutMs) > 0
+                          ? ::recv(fd, reply.data() + got, reply.size() - got, 0)
+                          : 0;
+    ok = n > 0;
+    got += ok ? static_cast<std::size_t>(n) : 0;
   }
+  if (ok && ParseSocks4Reply(reply).Granted()) return fd;
+  ::close(fd);
+  error = "the relay did not connect";
+  return -1;
+}
+
+void RunConnection(const InstallClientOptions& options, int attempt, InstallResult& result) {
+  const int fd = OpenConnection(options, attempt, result.error);
+  if (fd < 0) return;
   Receiver receiver(options, result);
   FrameReassembler reassembler(receiver);
   std::vector<std::uint8_t> buffer(256 * 1024);
@@ -206,6 +230,7 @@ InstallResult RunInstall(const InstallClientOptions& options) {
       TSOFilesList information;
       information.xWhat = protocol::kCustomerInformation;
       const auto request = BuildInstallRequest(options.folder, options.english);
+      if (options.on_request) options.on_request(*request);
       const std::string bytes = ObjectFrames(hello, 9) + ObjectFrames(me, 9) +
                                 ObjectFrames(information, 9) + ObjectFrames(*request, 9);
       if (!SendAll(fd, bytes)) {
@@ -229,6 +254,24 @@ InstallResult RunInstall(const InstallClientOptions& options) {
     reassembler.Feed(buffer.data(), static_cast<std::size_t>(n));
   }
   ::close(fd);
+}
+
+}  // namespace
+
+InstallResult RunInstall(const InstallClientOptions& options) {
+  static std::once_flag registered;
+  std::call_once(registered, [] {
+    CompleteFrameMarkers();
+    RegisterClasses();
+  });
+  InstallResult result;
+  for (int attempt = 0; attempt < std::max(1, options.attempts) && !result.finished; ++attempt) {
+    if (attempt > 0) {
+      ++result.reconnections;
+      result.error.clear();
+    }
+    RunConnection(options, attempt, result);
+  }
   return result;
 }
 

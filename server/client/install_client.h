@@ -23,12 +23,21 @@ namespace quorvane::server {
 struct InstallClientOptions {
   std::string host = "127.0.0.1";
   std::uint16_t port = 0;
+  // When set, host:relay_port is a SOCKS 4 relay, asked to connect to
+  // targets[i]:port, the next target for each new connection.
+  std::uint16_t relay_port = 0;
+  std::vector<std::string> targets;
+  // Connections tried until "Fin": a connection that ends before it asks again
+  // on a new one, with the inventory of what the folder now holds.
+  int attempts = 1;
   std::filesystem::path folder;  // the program folder to install into
   bool english = false;
   bool write_files = true;  // false: count what arrives, write nothing
   int timeout_ms = 60000;   // the longest silence accepted from the server
   // Called with each control word as it arrives (tests act between steps).
   std::function<void(const std::string& word)> on_answer;
+  // Called with the request before it is sent (tests add to its inventory).
+  std::function<void(TSOFilesList& request)> on_request;
 };
 
 struct InstallResult {
@@ -42,6 +51,7 @@ struct InstallResult {
   std::vector<std::string> paths;  // relative path + name of each file, as sent
   std::vector<bool> compressed;    // per file: its frame was compressed
   std::string fin_message;
+  int reconnections = 0;
 };
 
 // The request as the installer builds it for `folder`.

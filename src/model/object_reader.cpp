@@ -377,8 +377,8 @@ std::unique_ptr<TZelObject> ObjectFromStream(std::string_view bytes) {
   return reader.ReadRootObject();
 }
 
-std::unique_ptr<TZelObject> ObjectFromOwnedStream(std::string&& bytes) {
-  ObjectReader reader(std::move(bytes), ObjectReader::Owning{});
+std::unique_ptr<TZelObject> ObjectFromOwnedStream(std::string&& bytes, std::size_t overhead_limit) {
+  ObjectReader reader(std::move(bytes), ObjectReader::Owning{overhead_limit});
   return reader.ReadRootObject();
 }
 

@@ -72,12 +72,16 @@ class ObjectReader {
   // Takes the stream's storage: a large value whose bytes are followed by fewer
   // bytes than its own becomes the value's storage (its bytes are moved to the
   // front, the rest of the stream is kept aside), so the stream and the object
-  // never hold the value twice.
-  struct Owning {};
-  ObjectReader(std::string&& bytes, Owning)
+  // never hold the value twice. A non-zero `overhead_limit` replaces the default
+  // budget (a server sizes it to the requests it must read).
+  struct Owning {
+    std::size_t overhead_limit = 0;
+  };
+  ObjectReader(std::string&& bytes, Owning owning)
       : owned_(std::move(bytes)),
         bytes_(owned_),
-        overhead_limit_(owned_.size() / 2 + kReaderOverheadFloor) {}
+        overhead_limit_(owning.overhead_limit != 0 ? owning.overhead_limit
+                                                   : owned_.size() / 2 + kReaderOverheadFloor) {}
   ObjectReader(const ObjectReader&) = delete;
   ObjectReader& operator=(const ObjectReader&) = delete;
 
@@ -156,8 +160,10 @@ class TBinStream {
 std::string ObjectToStream(const TZelObject& object);
 std::unique_ptr<TZelObject> ObjectFromStream(std::string_view bytes);
 // The same from a stream given up by the caller: a large value (a file's
-// contents) takes the stream's memory instead of a copy of its bytes.
-std::unique_ptr<TZelObject> ObjectFromOwnedStream(std::string&& bytes);
+// contents) takes the stream's memory instead of a copy of its bytes. A non-zero
+// `overhead_limit` replaces the reader's default budget.
+std::unique_ptr<TZelObject> ObjectFromOwnedStream(std::string&& bytes,
+                                                  std::size_t overhead_limit = 0);
 
 // 80-bit extended <-> double, without relying on long double's layout.
 void DoubleToExtended(double value, unsigned char out[10]);

@@ -2,8 +2,15 @@
 // files it refuses (links out of the package, hidden, unwritable, case twins).
 #include "catalogue.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
+
+#include "frame_cache.h"
 
 #include "objects/protocol.h"
 #include "server_fixture.h"
@@ -121,6 +128,35 @@ TEST_F(CatalogueTest, AMissingPackageFolderIsAnErrorNotAnEmptyPackage) {
   error.clear();
   EXPECT_TRUE(catalogue.Scan(&error).empty());
   EXPECT_EQ(error, "");
+}
+
+// A package folder swapped again and again with a link to an outside folder
+// whose file has the same name, size and time: no read ever leaves the package.
+TEST_F(CatalogueTest, NoReadLeavesThePackageWhileAFolderIsSwappedForALink) {
+  const fs::path outside = root_.parent_path() / "outside";
+  WriteFile(root_ / "Sub" / "f.txt", "inside!!");
+  WriteFile(outside / "f.txt", "OUTSIDE!");
+  fs::last_write_time(outside / "f.txt", fs::last_write_time(root_ / "Sub" / "f.txt"));
+  PackageCatalogue catalogue = Catalogue();
+  const std::vector<PackageFile> files = catalogue.Scan();
+  ASSERT_EQ(Names(files), std::vector<std::string>{"Sub\\f.txt"});
+  fs::create_directory_symlink(outside, root_ / ".swap");
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    while (!stop)
+      ::renameat2(AT_FDCWD, (root_ / "Sub").c_str(), AT_FDCWD, (root_ / ".swap").c_str(),
+                  RENAME_EXCHANGE);
+  });
+  int inside = 0, escaped = 0;
+  for (int i = 0; i < 20000; ++i) {
+    std::string data, error;
+    if (ReadPackageFile(catalogue, files[0], data, error))
+      ++(data == "inside!!" ? inside : escaped);
+  }
+  stop = true;
+  swapper.join();
+  EXPECT_EQ(escaped, 0);
+  EXPECT_GT(inside, 0);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 
 #include "install_client.h"
 #include "objects/answers.h"
+#include "objects/files.h"
 #include "objects/register_classes.h"
 #include "server_fixture.h"
 #include "transport/bzip_block.h"
@@ -194,7 +195,7 @@ TEST(HostileClientsTest, EachIsClosedAndLoggedWhileAnInstallerKeepsBeingServed) 
   EXPECT_TRUE(ClosedByServerAfter(server.port(), NoiseBytes(1000, 9), 10s));
   EXPECT_TRUE(
       ClosedByServerAfter(server.port(), std::string("KDKDKKDBEG2147483647") + "TPF0", 10s));
-  const std::string zeros(64 << 20, '\0');
+  const std::string zeros(96 << 20, '\0');
   const std::string bomb = CompressBlock(zeros.data(), zeros.size(), 9);
   ASSERT_LT(bomb.size(), 1u << 20);
   EXPECT_TRUE(ClosedByServerAfter(server.port(), Frame(bomb, kCompressed), 20s));
@@ -243,7 +244,7 @@ TEST(HostileClientsTest, EachIsClosedAndLoggedWhileAnInstallerKeepsBeingServed) 
   EXPECT_NE(log.find("idle for 2 s"), std::string::npos);
   EXPECT_NE(log.find("closed by the installer"), std::string::npos);
 
-  // Bounded: the bomb was cut at 32 MiB, the 2 GB frame never reserved.
+  // Bounded: the bomb was refused by its recorded length, the 2 GB frame never reserved.
   const long peak = server.PeakKb();
   EXPECT_GT(peak, 0);
   EXPECT_LT(peak, kPeakLimitKib) << "peak resident memory " << peak << " KiB";
@@ -266,7 +267,56 @@ TEST(HostileClientsTest, AFloodOfSmallObjectsIsCutAndLogged) {
     flood += ObjectFrames(answer, 0);
   }
   EXPECT_TRUE(ClosedByServerAfter(server.port(), flood, 10s));
-  EXPECT_TRUE(server.WaitForLog("too many objects"));
+  EXPECT_TRUE(server.WaitForLog("too many unreadable objects"));
+  EXPECT_EQ(server.Terminate(), 0);
+}
+
+// Requests of 257 bytes on the wire whose xWhat is 30 MB of zeros, 128 in one write.
+TEST(HostileClientsTest, DecodingIsBoundedAndCheckedFrameByFrame) {
+  RegisterClasses();
+  quorvane::testing::TempFolder temp("quorvane-server-amplify");
+  WriteFile(temp.path() / "package" / "a.txt", "a");
+  ServerChild server(temp.path() / "package", temp.path(), {});
+  ASSERT_NE(server.port(), 0);
+  TSOFilesList bomb;
+  bomb.xWhat = std::string(30'000'000, '\0');
+  const std::string frame = ObjectFrames(bomb, 9);
+  ASSERT_LT(frame.size(), 1000u);
+  std::string attack;
+  for (int i = 0; i < 128; ++i)
+    attack += frame;
+  EXPECT_TRUE(ClosedByServerAfter(server.port(), attack, 30s));
+  EXPECT_TRUE(server.WaitForLog("too many unreadable objects (9)")) << server.Log();
+  const long peak = server.PeakKb();
+  EXPECT_LT(peak, kPeakLimitKib) << "peak resident memory " << peak << " KiB";
+  RecordProperty("server_peak_kib", static_cast<int>(peak));
+  EXPECT_EQ(server.Terminate(), 0);
+}
+
+// Frames of a kind the server ignores, one every 400 ms: they do not keep the
+// connection alive, and their log lines come at most once a second.
+TEST(HostileClientsTest, IgnoredFramesNeitherKeepAConnectionNorFloodTheLog) {
+  quorvane::testing::TempFolder temp("quorvane-server-ignored");
+  WriteFile(temp.path() / "package" / "a.txt", "a");
+  ServerChild server(temp.path() / "package", temp.path(), {"--idle-timeout", "2"});
+  ASSERT_NE(server.port(), 0);
+  const int fd = ConnectTo("127.0.0.1", server.port(), 5000);
+  ASSERT_GE(fd, 0);
+  const std::string ignored = FrameHeader(3) + "abc" + FrameTrailer(kKindText, false);
+  bool closed = false;
+  for (int i = 0; i < 25 && !closed; ++i) {
+    closed = ::send(fd, ignored.data(), ignored.size(), MSG_NOSIGNAL) < 0;
+    char buffer[4096];
+    pollfd p{fd, POLLIN, 0};
+    while (!closed && ::poll(&p, 1, 400) > 0)
+      closed = ::recv(fd, buffer, sizeof buffer, 0) <= 0;
+  }
+  ::close(fd);
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(server.WaitForLog("closed: idle for 2 s")) << server.Log();
+  const std::string log = server.Log();
+  const std::regex line("ignored a frame");
+  EXPECT_LE(std::distance(std::sregex_iterator(log.begin(), log.end(), line), {}), 4) << log;
   EXPECT_EQ(server.Terminate(), 0);
 }
 

@@ -16,6 +16,7 @@
 #include "objects/files.h"
 #include "objects/protocol.h"
 #include "server_fixture.h"
+#include "transport/frame_format.h"
 #include "util/text.h"
 #include "wire.h"
 
@@ -56,6 +57,43 @@ class InstallTest : public ::testing::Test {
   quorvane::testing::TempFolder temp_{"quorvane-server-install"};
   fs::path package_, target_;
 };
+
+// Frames announced and never sent hold nothing back from other installers.
+TEST_F(InstallTest, AnnouncedFramesAloneDoNotLockOthersOut) {
+  WriteFile(package_ / "a.txt", "a");
+  ServerProcess server(Options(), temp_.path() / "server.log");
+  ASSERT_TRUE(server.started());
+  std::vector<int> announcers;
+  for (int i = 0; i < 32; ++i) {
+    announcers.push_back(ConnectTo("127.0.0.1", server.port(), 5000));
+    const std::string header = FrameHeader(8 << 20) + "TPF0";
+    ASSERT_EQ(::send(announcers.back(), header.data(), header.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(header.size()));
+  }
+  const InstallResult result = Install(server.port());
+  EXPECT_TRUE(result.finished) << result.error;
+  for (int fd : announcers)
+    ::close(fd);
+}
+
+// An inventory of a million files is read and compared; the listed file is not sent.
+TEST_F(InstallTest, AMillionFileInventoryIsRead) {
+  WriteFile(package_ / "a.txt", "a");
+  WriteFile(package_ / "DB" / "b.dat", "b");
+  WriteFile(target_ / "a.txt", "a");
+  ServerProcess server(Options(), temp_.path() / "server.log");
+  ASSERT_TRUE(server.started());
+  InstallClientOptions c;
+  c.port = server.port();
+  c.folder = target_;
+  c.on_request = [](TSOFilesList& request) {
+    for (int i = 0; i < 1'000'000; ++i)
+      request.AddFile("Other", "f" + std::to_string(i), "NF", i);
+  };
+  const InstallResult result = RunInstall(c);
+  ASSERT_TRUE(result.finished) << result.error;
+  EXPECT_EQ(result.paths, std::vector<std::string>{"DB\\b.dat"});
+}
 
 TEST_F(InstallTest, SeveralHundredFilesAndABigOneArriveWholeThenNothingThenOnlyTheChange) {
   for (int i = 0; i < 150; ++i)
