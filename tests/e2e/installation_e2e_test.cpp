@@ -315,6 +315,17 @@ TEST_F(InstallationE2E, TheIdentificationIsCreatedOnceAndKeptWithItsNickName) {
   EXPECT_EQ(second.xsNickName, "Alice");
 }
 
+// Waits until the window shows a file's bytes arriving. The bound only ends a
+// hung run: on a loaded machine the server may take long to prepare the file.
+bool WaitForFileBytes(SetupProgram& setup) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(150);
+  while (setup.LastOutput().find("File ") == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 TEST_F(InstallationE2E, AServerKilledInTheMiddleOfALargeFileLeavesTheOldCopyWhole) {
   const std::string old_copy = RandomBytes(1000, 5);
   WriteText(program_folder() / "sub" / "big.bin", old_copy);
@@ -323,11 +334,7 @@ TEST_F(InstallationE2E, AServerKilledInTheMiddleOfALargeFileLeavesTheOldCopyWhol
   SetupProgram& setup = Setup("install_idle_seconds = 10\n");
   const pid_t pid = setup.Start({"nofs"});
   // Kill once bytes of the large file are arriving.
-  bool arriving = false;
-  for (int i = 0; i < 1500 && !arriving; ++i) {
-    arriving = setup.LastOutput().find("File ") != std::string::npos;
-    if (!arriving) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  ASSERT_TRUE(WaitForFileBytes(setup)) << Diagnostics();
   server_->Kill();
   WaitForExit(pid, std::chrono::seconds(120));
   if (setup.log().find("installation finished") != std::string::npos)
@@ -345,11 +352,7 @@ TEST_F(InstallationE2E, AfterAServerRestartOnlyWhatIsStillMissingComesAgain) {
   StartServer({"--level", "1"});
   SetupProgram& setup = Setup("install_idle_seconds = 20\n");
   const pid_t pid = setup.Start({"nofs"});
-  bool arriving = false;
-  for (int i = 0; i < 1500 && !arriving; ++i) {
-    arriving = setup.LastOutput().find("File ") != std::string::npos;
-    if (!arriving) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  ASSERT_TRUE(WaitForFileBytes(setup)) << Diagnostics();
   server_->Restart();
   WaitForExit(pid, std::chrono::seconds(120));
   const std::string log = setup.log();
