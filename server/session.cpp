@@ -342,23 +342,27 @@ void Session::StartInstall(std::unique_ptr<TSOFilesList> request, std::string wo
     std::vector<PackageFile> package = self->context_.catalogue->Scan(&error);
     auto plan = std::make_shared<InstallPlan>();
     if (error.empty()) *plan = PlanInstallation(package, Inventory::FromFilesList(*shared));
-    asio::post(self->strand_, [self, plan, error] {
+    std::shared_ptr<const std::string> manifest;
+    if (error.empty() && self->context_.signer)
+      manifest = self->context_.signer->Frames(package, &error);
+    asio::post(self->strand_, [self, plan, manifest, error] {
       --self->pool_jobs_;
       if (self->closed_) return;
       if (!error.empty()) {
         self->CloseOnStrand("package unavailable: " + error);
         return;
       }
-      self->BeginSending(std::move(*plan));
+      self->BeginSending(std::move(*plan), manifest);
     });
   });
 }
 
-void Session::BeginSending(InstallPlan plan) {
+void Session::BeginSending(InstallPlan plan, std::shared_ptr<const std::string> manifest) {
   plan_ = std::move(plan);
   Log("installing: " + std::to_string(plan_.files.size()) + " of " +
       std::to_string(plan_.package_files) + " files to send, " + std::to_string(plan_.bytes) +
       " bytes");
+  if (manifest) steps_.push_back({std::move(manifest), -1});
   const std::string package_name = context_.catalogue->Root().filename().string();
   steps_.push_back(
       {std::make_shared<const std::string>(AnswerFrames(

@@ -22,6 +22,7 @@
 #include "catalogue.h"
 #include "frame_cache.h"
 #include "inventory.h"
+#include "package_signer.h"
 #include "server.h"
 #include "transport/frame_reassembler.h"
 
@@ -42,6 +43,7 @@ struct SessionContext {
   std::shared_ptr<const std::string> greeting;  // the server user's "Atfctn"
   std::shared_ptr<const std::string> phase2, phase3, end;
   std::function<void(std::uint64_t id)> on_closed;  // frees the connection's slot
+  PackageSigner* signer = nullptr;                  // with --sign-key
   // Payload bytes being received or decoded by all connections together, and
   // their ceiling: a frame that would pass it closes its connection.
   std::atomic<std::int64_t> incoming_bytes{0};
@@ -86,7 +88,7 @@ class Session : public std::enable_shared_from_this<Session>, private FrameSink 
   void Decode(std::vector<Received> frames);
   void Handle(std::unique_ptr<TZelObject> object);
   void StartInstall(std::unique_ptr<TSOFilesList> request, std::string word);
-  void BeginSending(InstallPlan plan);
+  void BeginSending(InstallPlan plan, std::shared_ptr<const std::string> manifest);
   void Fill();
   void Prefetch();
   void Acquire(int index);
