@@ -190,10 +190,12 @@ void PackageVerifier::LeaveOutOfInventory(TSOFilesList& request) const {
     if (left_out_.count(ManifestKey(folder, names[i])) != 0 ||
         left_out_.count(ManifestKey(Utf8ToCp1252(folder), Utf8ToCp1252(names[i]))) != 0)
       continue;
-    dirs[kept] = std::move(dirs[i]);
-    names[kept] = std::move(names[i]);
-    sizes[kept] = std::move(sizes[i]);
-    versions[kept] = std::move(versions[i]);
+    if (kept != i) {
+      dirs[kept] = std::move(dirs[i]);
+      names[kept] = std::move(names[i]);
+      sizes[kept] = std::move(sizes[i]);
+      versions[kept] = std::move(versions[i]);
+    }
     ++kept;
   }
   for (auto* lines : {&dirs, &names, &sizes, &versions})
