@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <set>
 
 #include "frame_cache.h"
 #include "objects/answers.h"
@@ -22,24 +21,23 @@ std::string FileKey(const PackageFile& file) {
          std::to_string(file.mtime_ns);
 }
 
-// The newest modification time, in seconds, of the files and of every folder
-// that holds them up to the package folder: removing a file changes its folder's
-// time, so the version grows also when the newest file goes away.
+// The newest modification time, in seconds, of the files and of the package's
+// folders: removing a file changes its folder's time, so the version grows also
+// when the newest file goes away, even when its folder is left empty.
 std::uint64_t NewestSeconds(const std::vector<PackageFile>& files, const fs::path& root) {
   std::int64_t newest_ns = 0;
-  std::set<fs::path> folders = {root};
-  for (const PackageFile& file : files) {
+  for (const PackageFile& file : files)
     newest_ns = std::max(newest_ns, file.mtime_ns);
-    if (file.updater) continue;  // outside the package
-    fs::path folder = file.native.parent_path();
-    while (folder.native().size() > root.native().size() && folders.insert(folder).second)
-      folder = folder.parent_path();
-  }
-  for (const fs::path& folder : folders) {
+  auto folder_time = [&newest_ns](const fs::path& folder) {
     struct stat st {};
-    if (::stat(folder.c_str(), &st) == 0)
+    if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
       newest_ns = std::max(newest_ns, std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000);
-  }
+  };
+  folder_time(root);
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+       it.increment(error))
+    folder_time(it->path());  // links are neither followed nor counted
   return static_cast<std::uint64_t>(newest_ns / 1'000'000'000);
 }
 
@@ -54,11 +52,18 @@ PackageSigner::PackageSigner(std::string secret, const PackageCatalogue& catalog
 
 std::shared_ptr<const std::string> PackageSigner::Frames(const std::vector<PackageFile>& files,
                                                          std::string* error) {
+  std::shared_ptr<const SignedManifest> manifest = Sign(files, error);
+  if (!manifest) return nullptr;
+  return std::shared_ptr<const std::string>(manifest, &manifest->frames);
+}
+
+std::shared_ptr<const SignedManifest> PackageSigner::Sign(const std::vector<PackageFile>& files,
+                                                          std::string* error) {
   std::string listing;
   for (const PackageFile& file : files)
     listing += file.folder + '\t' + file.name + '\t' + FileKey(file) + '\n';
   std::lock_guard guard(mutex_);
-  if (frames_ && listing == listing_) return frames_;
+  if (signed_ && listing == listing_) return signed_;
 
   PackageManifest manifest;
   manifest.package = package_;
@@ -79,14 +84,16 @@ std::shared_ptr<const std::string> PackageSigner::Frames(const std::vector<Packa
     manifest.files.push_back({file.folder, file.name, file.size, known->second});
   }
   manifest.version = version_ ? *version_ : NewestSeconds(files, catalogue_.Root());
+  auto result = std::make_shared<SignedManifest>();
+  result->lines = SignedManifestLines(manifest, secret_);
   TZelSObjectAnswer answer;
   answer.ZelWhat = std::string(protocol::kPackageManifest);
-  for (std::string& line : SignedManifestLines(manifest, secret_))
-    answer.ZelItems->Add(std::move(line));
-  frames_ = std::make_shared<const std::string>(ObjectFrames(answer, kManifestLevel));
+  answer.ZelItems->Lines() = result->lines;
+  result->frames = ObjectFrames(answer, kManifestLevel);
+  signed_ = std::move(result);
   listing_ = std::move(listing);
   digests_ = std::move(digests);  // only the present files' digests are kept
-  return frames_;
+  return signed_;
 }
 
 }  // namespace quorvane::server

@@ -20,6 +20,11 @@
 
 namespace quorvane::server {
 
+struct SignedManifest {
+  std::vector<std::string> lines;  // the answer's item lines, signature last
+  std::string frames;              // the "PackageManifest" answer as it goes on the wire
+};
+
 class PackageSigner {
  public:
   // secret: a 64-byte Ed25519 secret key. package: the name the manifest gives.
@@ -28,8 +33,11 @@ class PackageSigner {
   PackageSigner(std::string secret, const PackageCatalogue& catalogue, std::string package,
                 std::optional<std::uint64_t> version);
 
-  // The frames of the "PackageManifest" answer for `files` (a scan of the
-  // catalogue), or null (and `error`) when a file cannot be read whole as listed.
+  // The manifest of `files` (a scan of the catalogue), or null (and `error`)
+  // when a file cannot be read whole as listed.
+  std::shared_ptr<const SignedManifest> Sign(const std::vector<PackageFile>& files,
+                                             std::string* error);
+  // Its frames alone.
   std::shared_ptr<const std::string> Frames(const std::vector<PackageFile>& files,
                                             std::string* error);
 
@@ -40,7 +48,7 @@ class PackageSigner {
   std::optional<std::uint64_t> version_;
   std::mutex mutex_;
   std::string listing_;  // folder, name, size and time of every file of the last listing
-  std::shared_ptr<const std::string> frames_;
+  std::shared_ptr<const SignedManifest> signed_;
   std::map<std::string, Sha256Digest> digests_;  // by native path, size and time
 };
 
