@@ -8,12 +8,14 @@
 #include "app/command_line.h"
 #include "app/installation_run.h"
 #include "app/instance_lock.h"
+#include "app/message_box_adapter.h"
 #include "app/program_launch.h"
 #include "settings/settings.h"
 #include "ui/console_ui.h"
-#include "ui/message_box_adapter.h"
 #include "ui/ui_factory.h"
+#include "util/atomic_file.h"
 #include "util/debug_output.h"
+#include "util/diagnostic_log.h"
 #include "util/program_folder.h"
 #include "util/system_info.h"
 #include "util/text.h"
@@ -21,6 +23,8 @@
 namespace quorvane {
 
 namespace {
+
+constexpr std::string_view kLogLayer = "entry";
 
 // The windows show the object base's message boxes exactly while they exist.
 class MessageBoxInstallation {
@@ -61,6 +65,14 @@ void RemoveStaleUpdater(const std::string& folder) {
   }
 }
 
+Status CheckWorkFolders() {
+  for (const char* name : {"DB", "DB\\TRM", "DB\\TRM\\FST"}) {
+    const Status inside = CheckInsideProgramFolder(NativePath(name));
+    if (!inside.ok()) return inside;
+  }
+  return Status::Ok();
+}
+
 void SettleLanguage() {
   if (ReadIntSetting(kSettingLanguage) <= 0)
     WriteSetting(kSettingLanguage, SystemLanguageId() & 0x3FF);
@@ -87,6 +99,15 @@ int RunEntry(const std::vector<std::string>& arguments, const EntryServices& ser
                           "Cannot lock the program folder: " + attempt.error);
     return 0;
   }
+  if (const Status work = CheckWorkFolders(); !work.ok()) {
+    ui->ShowMessageDialog(kColourButtonFace, "Quorvane installation",
+                          "The folder " + work.what() + " " + work.why() +
+                              ". Nothing was installed; remove the link and start again.");
+    ReleaseInstanceLock(attempt.lock);
+    return 0;
+  }
+  SetDiagnosticLogFile(NativePath("DB\\setup.log"));
+  RemoveLeftTemporaries(folder);
   bool start_client = false;
   {
     UiMessageBoxService message_boxes(*ui);
@@ -98,8 +119,10 @@ int RunEntry(const std::vector<std::string>& arguments, const EntryServices& ser
       start_client = services.run_installation(flags, arguments, *ui);
     } catch (const std::exception& error) {
       // Nothing may escape the entry: the exit code is 0 whatever happens.
+      DiagnosticLog(kLogLayer, std::string("installation run ended by an error: ") + error.what());
       ui->ShowMessageDialog(kColourButtonFace, "Erreur logicielle", error.what());
     } catch (...) {
+      DiagnosticLog(kLogLayer, "installation run ended by an error of unknown type");
       ui->ShowMessageDialog(kColourButtonFace, "Erreur logicielle", "Unknown error");
     }
   }
@@ -107,11 +130,16 @@ int RunEntry(const std::vector<std::string>& arguments, const EntryServices& ser
   const std::vector<std::string> passed_on(
       arguments.empty() ? arguments.end() : arguments.begin() + 1, arguments.end());
   // An updater the run delivered starts after the lock is free, instead of the client.
-  if (std::optional<std::string> updater = TakePendingUpdater()) {
-    services.start_program(*updater, passed_on);
-  } else if (start_client) {
-    services.start_program(NativePath(kClientProgram), passed_on);
+  std::optional<std::string> program = TakePendingUpdater();
+  if (!program && start_client) program = NativePath(kClientProgram);
+  if (program) {
+    // A program planted as a link to a file elsewhere is never started.
+    if (const Status inside = CheckInsideProgramFolder(*program); !inside.ok())
+      DiagnosticLog(kLogLayer, "program not started: " + inside.ToString());
+    else
+      services.start_program(*program, passed_on);
   }
+  SetDiagnosticLogFile("");  // the log belongs to this entry's program folder
   return 0;
 }
 

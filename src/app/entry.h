@@ -1,5 +1,7 @@
-// The program's start and end: instance lock, stale updater, language, flags,
-// installation run, and the hand-off to the installed client program. The
+// The program's start and end: instance lock, the work folders checked, left
+// temporaries and a stale updater removed, language, flags, installation run,
+// and the hand-off to the installed client program (never through a link that
+// leads outside the program folder). The
 // services are injectable so tests can run the whole sequence in-process.
 // Main thread only.
 #pragma once
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "ui/installation_ui.h"
+#include "util/status.h"
 
 namespace quorvane {
 
@@ -41,6 +44,11 @@ int RunEntry(const std::vector<std::string>& arguments, const EntryServices& ser
 // Deletes every "upd.exe", in any case, from the folder: an updater left by an
 // earlier run.
 void RemoveStaleUpdater(const std::string& folder);
+
+// Ok when "DB" and its frame folders stay inside the program folder. A link
+// there that leads elsewhere would carry the log, the identification and the
+// frames out of it, so the run does not start.
+Status CheckWorkFolders();
 
 // Setting 18 at 0 or below (never chosen) takes the user's system language.
 void SettleLanguage();

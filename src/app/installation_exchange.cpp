@@ -145,8 +145,8 @@ void InstallationExchange::FlushFiles(PendingFiles& pending) {
     files.push_back(file.get());
   const std::vector<ReceivedFileResult> results = WriteReceivedFiles(files);
   for (std::size_t i = 0; i < results.size(); ++i) {
-    CountFile(*pending.files[i], results[i].written, results[i].name + ": " + results[i].reason);
-    if (verifier_ && results[i].written) verifier_->FileWritten(*pending.files[i]);
+    CountFile(*pending.files[i], results[i].status.ok(), results[i].status.ToString());
+    if (verifier_ && results[i].status.ok()) verifier_->FileWritten(*pending.files[i]);
   }
   pending.files.clear();
   pending.charges.clear();
@@ -207,6 +207,8 @@ bool InstallationExchange::Reconnect() {
     }
     files_before_restart_ = outcome_.files_received;
     bytes_before_restart_ = outcome_.bytes_received;
+    // A new connection opens as the first did, so the server sees the same start.
+    link_.SendCustomerInformation();
     if (SendInstallRequest()) return true;
   }
   outcome_.failure = "the connection to the server closed and could not be opened again";

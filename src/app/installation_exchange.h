@@ -44,6 +44,8 @@ class InstallSessionLink {
   virtual std::uint32_t CurrentObjectReceived() const = 0;
   // The HIDE word: the download window is created but never shown.
   virtual bool Hidden() const = 0;
+  // Queues the "CustomerInformation" list that opens every connection to the server.
+  virtual void SendCustomerInformation() = 0;
   // False once the connection that carried the request has closed.
   virtual bool ServerConnected() const = 0;
 };

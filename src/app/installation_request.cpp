@@ -44,7 +44,7 @@ std::vector<std::string> InventoryFolders() {
       if (it->is_symlink(entry_error)) it.disable_recursion_pending();
       continue;
     }
-    std::string relative = fs::relative(it->path(), root, entry_error).string();
+    std::string relative = NameFromNative(fs::relative(it->path(), root, entry_error).string());
     if (entry_error || relative.empty()) continue;
     for (char& c : relative)
       if (c == '/') c = '\\';

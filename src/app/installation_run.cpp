@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/connection_status_adapter.h"
 #include "app/installation_exchange.h"
 #include "app/manager_install_link.h"
 #include "app/server_discovery.h"
@@ -14,7 +15,6 @@
 #include "transport/data_transfer.h"
 #include "transport/frame_format.h"
 #include "transport/objects_stack.h"
-#include "ui/connection_status_adapter.h"
 #include "util/diagnostic_log.h"
 #include "util/program_folder.h"
 
@@ -76,11 +76,14 @@ bool Contains(const std::string& flags, std::string_view word) {
   return flags.find(word) != std::string::npos;
 }
 
-// "upd.zub", written whole in this run, becomes "upd.Exe". Returns its path when
-// it is ready to start.
+// "upd.zub" becomes "upd.Exe". Returns its path when it is ready to start.
 std::optional<std::string> PrepareUpdater() {
   const std::string delivered = NativePath(protocol::kDeliveredUpdater);
   const std::string started = NativePath(protocol::kStartedUpdater);
+  if (const Status inside = CheckInsideProgramFolder(delivered); !inside.ok()) {
+    DiagnosticLog(kLogLayer, "updater not started: " + inside.ToString());
+    return std::nullopt;
+  }
   std::error_code error;
   fs::remove(started, error);  // a failure shows in the rename
   fs::rename(delivered, started, error);
@@ -101,7 +104,6 @@ std::optional<std::string> TakePendingUpdater() {
 
 bool RunInstallation(const std::string& flags, const std::vector<std::string>&,
                      InstallationUi& ui) {
-  SetDiagnosticLogFile(NativePath("DB\\setup.log"));
   DiagnosticLog(kLogLayer, "installation run, flags \"" + flags + "\"");
   PendingUpdater().reset();
   ConnectionStatusInstallation status_lines(ui);
@@ -155,11 +157,19 @@ bool RunInstallation(const std::string& flags, const std::vector<std::string>&,
 
   run.Destroy();
 
-  if (exchange.Outcome().updater_written) {
+  // Every file is written whole by a rename, so an "upd.zub" present after a
+  // complete run is whole too: also one written by a run killed before it
+  // started it, which the server will not send again.
+  std::error_code error;
+  const bool updater_present =
+      fs::is_symlink(fs::symlink_status(NativePath(protocol::kDeliveredUpdater), error)) ||
+      fs::exists(NativePath(protocol::kDeliveredUpdater), error);
+  if (exchange.Outcome().updater_written || (result && updater_present)) {
     result = false;
     PendingUpdater() = PrepareUpdater();
-  } else if (fs::exists(NativePath(protocol::kDeliveredUpdater))) {
-    DiagnosticLog(kLogLayer, "an \"upd.zub\" not written by this run is left alone");
+  } else if (updater_present) {
+    DiagnosticLog(kLogLayer,
+                  "an \"upd.zub\" of an earlier run is left alone: this run is incomplete");
   }
   ui.CloseConnectingWindow(connecting);
   DiagnosticLog(kLogLayer,

@@ -26,9 +26,10 @@ class PosixInstanceLock : public InstanceLock {
 LockAttempt AcquireInstanceLock(const std::string& folder) {
   LockAttempt attempt;
   const std::string path = folder + "merx";
-  // No O_TRUNC: a file that is there stays as it is. O_CLOEXEC: an updater
-  // started while the lock is held must not inherit it and keep it alive.
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // No O_TRUNC: a file that is there stays as it is. O_NOFOLLOW: a link planted
+  // in its place would have the lock create or open a file elsewhere. O_CLOEXEC:
+  // an updater started while the lock is held must not inherit it.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
     attempt.error = Utf8ToCp1252(path + ": " + std::strerror(errno));
     return attempt;

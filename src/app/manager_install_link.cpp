@@ -38,6 +38,10 @@ bool ManagerInstallLink::Hidden() const {
   return manager_.Hidden();
 }
 
+void ManagerInstallLink::SendCustomerInformation() {
+  manager_.SendCustomerInformation();
+}
+
 bool ManagerInstallLink::ServerConnected() const {
   TZelConnexionsListByMe& list = manager_.List();
   const Guid server = ServerUserId();

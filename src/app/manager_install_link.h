@@ -23,6 +23,7 @@ class ManagerInstallLink : public InstallSessionLink {
   std::uint32_t CurrentObjectSize() const override;
   std::uint32_t CurrentObjectReceived() const override;
   bool Hidden() const override;
+  void SendCustomerInformation() override;
   bool ServerConnected() const override;
 
  private:

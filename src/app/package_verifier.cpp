@@ -241,7 +241,8 @@ bool PackageVerifier::AcceptManifest(const std::vector<std::string>& lines) {
 
 std::string PackageVerifier::CheckFile(const TSOFile& file) {
   std::string relative;
-  std::string why = CheckReceivedLocation(file.xRelativePath, file.xFileName, &relative);
+  const Status location = CheckReceivedLocation(file.xRelativePath, file.xFileName, &relative);
+  std::string why = location.ok() ? std::string() : location.why();
   const ManifestFile* listed = nullptr;
   // The stored manifest does not count: files of an older version, replayed
   // without any manifest, must not pass.
@@ -262,7 +263,7 @@ std::string PackageVerifier::CheckFile(const TSOFile& file) {
 
 void PackageVerifier::FileWritten(const TSOFile& file) {
   std::string relative;
-  if (!manifest_ || !CheckReceivedLocation(file.xRelativePath, file.xFileName, &relative).empty())
+  if (!manifest_ || !CheckReceivedLocation(file.xRelativePath, file.xFileName, &relative).ok())
     return;
   if (const ManifestFile* listed = manifest_->Find("", relative))
     Record(*listed, NativePath(relative));

@@ -9,9 +9,9 @@
 namespace quorvane {
 
 // path: the program's native path. arguments: what the installer itself was
-// given after its own path, passed one by one (never re-split). A program
-// delivered by the server may lack its execute permission, so the owner's is
-// added first. Returns whether the program could be started.
+// given after its own path, passed one by one (never re-split). No permission
+// is changed here: a program the server delivers got its owner's execute
+// permission when it was written. Returns whether the program could be started.
 bool StartProgram(const std::string& path, const std::vector<std::string>& arguments);
 
 }  // namespace quorvane

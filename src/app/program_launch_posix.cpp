@@ -1,5 +1,4 @@
 #include <spawn.h>
-#include <sys/stat.h>
 
 #include "app/command_line.h"
 #include "app/program_launch.h"
@@ -10,10 +9,6 @@ extern char** environ;
 namespace quorvane {
 
 bool StartProgram(const std::string& path, const std::vector<std::string>& arguments) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && (info.st_mode & S_IXUSR) == 0)
-    ::chmod(path.c_str(), info.st_mode | S_IXUSR);
-
   std::vector<std::string> storage;
   storage.reserve(arguments.size() + 1);
   storage.push_back(path);

@@ -4,10 +4,13 @@
 #include <map>
 #include <system_error>
 
+#include "app/entry.h"
 #include "objects/files.h"
+#include "objects/protocol.h"
 #include "util/atomic_file.h"
 #include "util/diagnostic_log.h"
 #include "util/program_folder.h"
+#include "util/text.h"
 
 namespace quorvane {
 namespace {
@@ -34,55 +37,42 @@ std::string CheckComponent(std::string_view part, std::string_view what) {
   return {};
 }
 
-// The nearest folder that exists on disk, resolved through links, must lie in the
-// program folder: an existing link must not carry a write elsewhere.
-bool StaysInsideOnDisk(const fs::path& target) {
-  std::error_code error;
-  const fs::path root = fs::weakly_canonical(fs::path(ProgramFolder()), error);
-  if (error) return false;
-  fs::path folder = target.parent_path();
-  while (!folder.empty() && !fs::exists(fs::symlink_status(folder, error))) {
-    if (folder == folder.parent_path()) break;
-    folder = folder.parent_path();
-  }
-  const fs::path resolved = fs::weakly_canonical(folder, error);
-  if (error) return false;
-  auto r = root.begin();
-  auto f = resolved.begin();
-  for (; r != root.end(); ++r, ++f) {
-    if (r->empty()) continue;  // the trailing separator of the root
-    if (f == resolved.end() || *r != *f) return false;
-  }
-  return true;
+// The programs the installer starts: the client program and the updater, at the top.
+bool IsStartedProgram(const std::string& relative_name) {
+  return SameText(relative_name, kClientProgram) ||
+         SameText(relative_name, protocol::kDeliveredUpdater);
 }
 
 }  // namespace
 
-std::string CheckReceivedLocation(std::string_view relative_path, std::string_view file_name,
-                                  std::string* relative_name) {
+Status CheckReceivedLocation(std::string_view relative_path, std::string_view file_name,
+                             std::string* relative_name) {
+  const auto refused = [&](std::string why) {
+    return Status::Error(std::string(relative_path) + std::string(file_name), std::move(why));
+  };
   std::string folder(relative_path);
   for (char& c : folder)
     if (c == '/') c = '\\';
-  if (!folder.empty() && folder.front() == '\\') return "the folder is an absolute path";
-  if (folder.size() >= 2 && folder[1] == ':') return "the folder names a drive";
+  if (!folder.empty() && folder.front() == '\\') return refused("the folder is an absolute path");
+  if (folder.size() >= 2 && folder[1] == ':') return refused("the folder names a drive");
   if (!folder.empty() && folder.back() != '\\') folder += '\\';
   std::size_t start = 0;
   while (start < folder.size()) {
     const std::size_t end = folder.find('\\', start);
     const std::string problem =
         CheckComponent(std::string_view(folder).substr(start, end - start), "a folder name");
-    if (!problem.empty()) return problem;
+    if (!problem.empty()) return refused(problem);
     start = end + 1;
   }
   if (file_name.find('\\') != std::string_view::npos ||
       file_name.find('/') != std::string_view::npos)
-    return "the file name holds a separator";
+    return refused("the file name holds a separator");
   std::string problem = CheckComponent(file_name, "the file name");
-  if (!problem.empty()) return problem;
+  if (!problem.empty()) return refused(problem);
   const std::string name = folder + std::string(file_name);
-  if (!IsBelowProgramFolder(name)) return "the path leads outside the program folder";
+  if (!IsBelowProgramFolder(name)) return refused("the path leads outside the program folder");
   if (relative_name != nullptr) *relative_name = name;
-  return {};
+  return Status::Ok();
 }
 
 std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<TSOFile*>& files) {
@@ -94,28 +84,27 @@ std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<TSOFile*>& 
     ReceivedFileResult& result = results[i];
     result.name = file.xRelativePath + file.xFileName;
     std::string relative;
-    result.reason = CheckReceivedLocation(file.xRelativePath, file.xFileName, &relative);
-    if (result.reason.empty() &&
+    result.status = CheckReceivedLocation(file.xRelativePath, file.xFileName, &relative);
+    if (result.status.ok() &&
         (file.xFileSize < 0 || static_cast<std::size_t>(file.xFileSize) != file.xData.size()))
-      result.reason = "its size " + std::to_string(file.xFileSize) + " does not match its " +
-                      std::to_string(file.xData.size()) + " bytes of contents";
+      result.status = Status::Error(
+          result.name, "its size " + std::to_string(file.xFileSize) + " does not match its " +
+                           std::to_string(file.xData.size()) + " bytes of contents");
     std::string path;
-    if (result.reason.empty()) {
+    if (result.status.ok()) {
       path = NativePath(relative);
-      if (!StaysInsideOnDisk(fs::path(path)))
-        result.reason = "an existing link leads outside the program folder";
+      const Status folder = CheckInsideProgramFolder(fs::path(path).parent_path().string());
+      if (!folder.ok())
+        result.status = Status::Error(result.name, "its folder " + folder.ToString());
     }
-    if (!result.reason.empty()) {
-      DiagnosticLog(kLogLayer, "file \"" + result.name + "\" refused: " + result.reason);
+    if (!result.status.ok()) {
+      DiagnosticLog(kLogLayer, "file \"" + result.name + "\" refused: " + result.status.why());
       continue;
     }
-    try {
-      batch.Add(path, file.xData);  // a failure comes back from Commit with its reason
-      added[path].push_back(i);
-      std::string().swap(file.xData);
-    } catch (const std::exception& error) {
-      result.reason = error.what();
-    }
+    // A failure comes back from Commit with its reason.
+    batch.Add(path, file.xData, IsStartedProgram(relative));
+    added[path].push_back(i);
+    std::string().swap(file.xData);
   }
   std::vector<DurableFileResult> committed;
   try {
@@ -123,22 +112,23 @@ std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<TSOFile*>& 
   } catch (const std::exception& error) {
     for (auto& [path, indexes] : added)
       for (std::size_t i : indexes)
-        results[i].reason = error.what();
+        results[i].status = Status::Error(results[i].name, error.what());
   }
+  for (const auto& [path, indexes] : added)
+    for (std::size_t i : indexes)
+      if (results[i].status.ok()) results[i].status = Status::Error(results[i].name, "not written");
   for (const DurableFileResult& done : committed) {
     auto it = added.find(done.path);
     if (it == added.end()) continue;
-    for (std::size_t i : it->second) {
-      results[i].written = done.written;
-      results[i].reason = done.written ? std::string() : done.reason;
-    }
+    for (std::size_t i : it->second)
+      results[i].status = done.written ? Status::Ok() : Status::Error(results[i].name, done.reason);
   }
   for (const auto& [path, indexes] : added) {
     for (std::size_t i : indexes) {
-      ReceivedFileResult& result = results[i];
-      if (!result.written && result.reason.empty()) result.reason = "not written";
-      DiagnosticLog(kLogLayer, "file \"" + result.name + "\" " +
-                                   (result.written ? "written" : "not written: " + result.reason));
+      const ReceivedFileResult& result = results[i];
+      DiagnosticLog(kLogLayer,
+                    "file \"" + result.name + "\" " +
+                        (result.status.ok() ? "written" : "not written: " + result.status.why()));
     }
   }
   return results;

@@ -1,15 +1,19 @@
 // The one place where files that came from the server are written. Every
 // location the server gives (relative folder and file name) is checked before
 // anything touches the disk: no "..", no absolute path, no drive, no separator in
-// the file name (backslashes and slashes alike), nothing that leads outside the
-// program folder through an existing link. Accepted files are written through
-// one durable batch: each target is its old content or the whole new content,
-// never a part, with one disk flush per batch. Main thread.
+// the file name (backslashes and slashes alike), no folder that leads outside
+// the program folder through a link, dangling or not. A link in the file's own
+// place is replaced, never written through. The programs the installer starts
+// get their owner's execute permission as they are written, and only then. Accepted files are
+// written through one durable batch: each target is its old content or the whole new content, never
+// a part, with one disk flush per batch. Main thread.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "util/status.h"
 
 namespace quorvane {
 
@@ -17,15 +21,15 @@ class TSOFile;
 
 struct ReceivedFileResult {
   std::string name;  // program-relative, as the server named it ("DB\Data.prp")
-  bool written = false;
-  std::string reason;  // why not, when not written
+  // Ok when written; otherwise what failed and why.
+  Status status;
 };
 
-// Empty when the server's location may be written; otherwise why not. On
-// success `relative_name` (when given) is the program-relative name to write,
-// with backslashes and a separator after a folder that lacked one.
-std::string CheckReceivedLocation(std::string_view relative_path, std::string_view file_name,
-                                  std::string* relative_name = nullptr);
+// Ok when the server's location may be written; otherwise why not. On success
+// `relative_name` (when given) is the program-relative name to write, with
+// backslashes and a separator after a folder that lacked one.
+Status CheckReceivedLocation(std::string_view relative_path, std::string_view file_name,
+                             std::string* relative_name = nullptr);
 
 // Checks and writes the files, in order; one result per file. Never throws.
 // Each file's contents (xData) are released as soon as they are in their

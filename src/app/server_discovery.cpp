@@ -80,10 +80,9 @@ std::string TZelFoundServer::FetchPageTitle(const std::string& url, std::string_
     DiagnosticLog(kLogLayer, "page " + url + " not loaded: " + page.failure);
     return {};
   }
-  if (page.http_status < 200 || page.http_status >= 300) {
+  // A browser shows the title of whatever page comes, an error page's too.
+  if (page.http_status < 200 || page.http_status >= 300)
     DiagnosticLog(kLogLayer, "page " + url + " answered HTTP " + std::to_string(page.http_status));
-    return {};
-  }
   std::string title = PageTitle(page.content_type, page.body);
   if (title.find(marker) == std::string::npos) {
     DiagnosticLog(kLogLayer, "page " + url + " has no \"" + std::string(marker) +

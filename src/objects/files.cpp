@@ -11,6 +11,7 @@
 #include "model/zel_props.h"
 #include "util/atomic_file.h"
 #include "util/codec.h"
+#include "util/diagnostic_log.h"
 #include "util/file_version.h"
 #include "util/program_folder.h"
 #include "util/text.h"
@@ -89,9 +90,11 @@ void TSOFilesList::AddFolder(std::string_view sub_folder) {
     for (fs::directory_iterator it(NativePath(folder), error), end; !error && it != end;
          it.increment(error)) {
       std::error_code entry_error;
-      if (!it->is_regular_file(entry_error)) continue;
-      std::string name = it->path().filename().string();
-      if (name.empty() || name.front() == '.') continue;  // hidden
+      if (it->is_symlink(entry_error) || !it->is_regular_file(entry_error)) continue;
+      const std::string native_name = it->path().filename().string();
+      if (native_name.empty() || native_name.front() == '.') continue;  // hidden
+      if (IsTemporaryName(native_name) || IsDiagnosticLogFile(it->path().string())) continue;
+      std::string name = NameFromNative(native_name);
       const std::uintmax_t size = it->file_size(entry_error);
       if (entry_error) continue;
       found.push_back({std::move(name), it->path().string(), size});

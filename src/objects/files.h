@@ -26,6 +26,8 @@ class TSOFilesList : public TZelObject {
                std::int64_t size);
   // Adds the plain files of a folder below the program folder ("" for the
   // program folder itself); neither sub-folders nor hidden files, no descent.
+  // Links, temporaries of interrupted writes and the diagnostic log are no
+  // installed files and are left out; names are read back into Windows-1252.
   void AddFolder(std::string_view sub_folder);
 
   std::string xWhat;

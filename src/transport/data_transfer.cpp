@@ -41,17 +41,25 @@ std::string ObjectFilePath(const std::string& path) {
   return NativePath(Trim(path));
 }
 
-std::string ObjectFileStream(const std::string& file_bytes) {
+std::string ObjectFileStream(const std::string& file_bytes, std::int64_t max_stream) {
   if (file_bytes.size() < 2) throw EReadError(kStreamReadError);
   // The body is used in place: no copy of a large file beside its decoded form.
   const std::string_view body = std::string_view(file_bytes).substr(1);
+  const auto refuse_beyond = [max_stream](std::int64_t size) {
+    if (size > max_stream) throw EBZDecompressionError(kBlockTooLarge);
+  };
   switch (file_bytes[0]) {
     case kModeText:
+      // A text rendering is longer than the stream it stands for.
+      refuse_beyond(static_cast<std::int64_t>(body.size()));
       return ObjectTextToBinary(body);
     case kModeBinary:
+      refuse_beyond(static_cast<std::int64_t>(body.size()));
       return std::string(body);
     case kModeCompressed:
-      return DecompressBlock(body.data(), body.size());
+      // A recorded length beyond the limit is refused before decoding; one that
+      // lies is caught when the output reaches the limit.
+      return DecompressBlock(body.data(), body.size(), max_stream);
     default:
       throw EReadError(kStreamFormatError);
   }
@@ -108,10 +116,25 @@ bool TZelDataTransfer::LoadObject(TZelObject& object, const std::string& path) {
     if (Trim(path).empty()) return false;
     const std::string native = ObjectFilePath(path);
     if (!std::filesystem::is_regular_file(native)) return false;
+    const std::uintmax_t size = std::filesystem::file_size(native);
+    if (size > static_cast<std::uintmax_t>(kMaxObjectFileBytes)) {
+      DiagnosticLog("transport", "object file " + native + " not loaded: its " +
+                                     std::to_string(size) +
+                                     " bytes are more than an object file holds");
+      return false;
+    }
     std::ifstream in(native, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.good() && !in.eof()) return false;
-    const std::string stream = ObjectFileStream(bytes);
+    std::string stream;
+    try {
+      stream = ObjectFileStream(bytes, kMaxObjectFileBytes);
+    } catch (const EBZip2Error& error) {
+      DiagnosticLog("transport", "object file " + native + " not loaded: its object stream " +
+                                     "would pass " + std::to_string(kMaxObjectFileBytes) +
+                                     " bytes or does not decode (" + error.what() + ")");
+      return false;
+    }
     // Read into a fresh instance first: a stream that fails half way must not
     // leave the object half changed. Without a registered class there is nothing
     // to read into first, so the load is refused rather than risked.

@@ -4,6 +4,7 @@
 // state between calls, so one instance serves every thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -12,6 +13,10 @@
 #include "transport/bzip_block.h"
 
 namespace quorvane {
+
+// The object files a program loads (an identification, a partner file) are
+// small; a file that is, or decodes to, more than this is no such file.
+inline constexpr std::int64_t kMaxObjectFileBytes = 16 * 1024 * 1024;
 
 class TZelDataTransfer : public ObjectFileStore {
  public:
@@ -26,7 +31,9 @@ class TZelDataTransfer : public ObjectFileStore {
 
   // Never raise. SaveObject writes a temporary file beside the target and renames it
   // over the target, so a failure leaves the old file as it was. LoadObject reads
-  // into a fresh instance first, so a failure leaves the object as it was.
+  // into a fresh instance first, so a failure leaves the object as it was; a file
+  // whose size or decoded size would pass kMaxObjectFileBytes is refused before
+  // it is decoded, logged, and treated as absent.
   bool SaveObject(TZelObject& object, const std::string& path, FileSaveMode mode,
                   std::uint8_t compression_level) override;
   bool LoadObject(TZelObject& object, const std::string& path) override;
@@ -40,7 +47,9 @@ class TZelDataTransfer : public ObjectFileStore {
 std::string ObjectFilePath(const std::string& path);
 
 // The object stream held by an object file's bytes (mode byte first); raises on a
-// bad mode byte or a body that does not decode.
-std::string ObjectFileStream(const std::string& file_bytes);
+// bad mode byte, a body that does not decode, or a stream beyond max_stream
+// (a compressed block's recorded length is checked before it is decoded, and
+// the decoding stops at the limit whatever that length says).
+std::string ObjectFileStream(const std::string& file_bytes, std::int64_t max_stream);
 
 }  // namespace quorvane

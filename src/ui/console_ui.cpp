@@ -246,6 +246,12 @@ void ConsoleUi::UpdateItemProgress(WindowRef ref, std::uint64_t object_size,
     Redraw();
     return;
   }
+  // Between two objects nothing arrives: no line, and the next object starts
+  // its own count rather than reading as a fall from 100% to 0%.
+  if (object_size == 0) {
+    window->last_item_decile = -1;
+    return;
+  }
   const int decile = window->item_percent / 10;
   if (decile == window->last_item_decile) return;
   window->last_item_decile = decile;

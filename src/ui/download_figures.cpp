@@ -51,8 +51,10 @@ std::string AmountsText(const DownloadCounts& counts) {
 }  // namespace
 
 bool IsDownloadFinished(const DownloadCounts& counts) {
-  return (counts.files_expected > 0 && counts.files_received >= counts.files_expected) ||
-         (counts.bytes_expected > 0 && counts.bytes_received >= counts.bytes_expected);
+  // Files are what the installation counts; bytes only when no file count came
+  // (a server may send more bytes than it announced while files are missing).
+  if (counts.files_expected > 0) return counts.files_received >= counts.files_expected;
+  return counts.bytes_expected > 0 && counts.bytes_received >= counts.bytes_expected;
 }
 
 DownloadFigures FinalDownloadFigures(const DownloadCounts& counts, bool english) {

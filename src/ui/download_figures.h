@@ -36,7 +36,8 @@ using TickSource = std::uint32_t (*)();
 DownloadFigures ComputeDownloadFigures(const DownloadCounts& counts, std::uint32_t elapsed_ms,
                                        bool english);
 
-// Something was expected and all of it has arrived: every file, or every byte.
+// Something was expected and all of it has arrived: every file, or, when no
+// file count was announced, every byte.
 bool IsDownloadFinished(const DownloadCounts& counts);
 
 // The figures that close a finished download: 100%, the files and the amounts

@@ -1,6 +1,8 @@
 #include "util/atomic_file.h"
 
 #include <atomic>
+#include <cctype>
+#include <cstdint>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -16,11 +18,25 @@ namespace {
 
 constexpr std::string_view kLayer = "util";
 
-std::string TemporaryNameFor(const fs::path& target) {
-  static std::atomic<unsigned> counter{0};
+constexpr std::string_view kTemporaryStart = ".qs";
+constexpr std::string_view kTemporaryEnd = ".tmp";
+constexpr std::size_t kTemporaryDigits = 16;
+
+bool AllOf(std::string_view text, int (*test)(int)) {
+  for (const char c : text)
+    if (!test(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+// The same length whatever the target's name, so a name of the file system's
+// longest still has a temporary beside it; unique by a random part and a counter.
+std::string TemporaryName() {
+  static std::atomic<std::uint32_t> counter{0};
   thread_local std::mt19937 engine{std::random_device{}()};
-  return target.filename().string() + ".tmp" + std::to_string(engine()) + "." +
-         std::to_string(counter++);
+  char digits[kTemporaryDigits + 1];
+  std::snprintf(digits, sizeof digits, "%08x%08x", static_cast<unsigned>(engine()),
+                static_cast<unsigned>(counter++));
+  return std::string(kTemporaryStart) + digits + std::string(kTemporaryEnd);
 }
 
 fs::path FolderOf(const fs::path& target) {
@@ -43,18 +59,19 @@ fs::path ResolveTarget(const std::string& path, bool follow_symlink) {
 
 // Writes a temporary beside `target` without flushing it; returns its path, or
 // an empty string with `reason` set.
-std::string WriteTemporary(const fs::path& target, bool create_folders,
+std::string WriteTemporary(const fs::path& target, bool create_folders, bool owner_executable,
                            const std::function<bool(std::FILE*)>& write, std::string* reason) {
   std::error_code error;
   const fs::path folder = FolderOf(target);
   if (create_folders) fs::create_directories(folder, error);
-  const fs::path temporary = folder / TemporaryNameFor(target);
-  std::FILE* file = std::fopen(temporary.string().c_str(), "wb");
+  const fs::path temporary = folder / TemporaryName();
+  std::FILE* file = atomic_detail::CreateNewFile(temporary.string());
   if (file == nullptr) {
     *reason = "cannot create " + temporary.string() + ": " + LastSystemError();
     return {};
   }
   bool ok = atomic_detail::KeepModeOf(target.string(), file, reason);
+  if (ok && owner_executable) ok = atomic_detail::AddOwnerExecute(file, reason);
   if (ok && !write(file)) {
     ok = false;
     *reason = "cannot write " + temporary.string() + ": " + LastSystemError();
@@ -109,13 +126,51 @@ bool WriteFileAtomicallyWith(const std::string& path, const std::function<bool(s
   const auto write_and_sync = [&](std::FILE* file) {
     return write(file) && std::fflush(file) == 0 && SyncFileToDisk(file);
   };
-  const std::string temporary =
-      WriteTemporary(target, options.create_folders, write_and_sync, &why);
+  const std::string temporary = WriteTemporary(target, options.create_folders,
+                                               options.owner_executable, write_and_sync, &why);
   bool ok = !temporary.empty() && RenameOver(temporary, target, &why);
   if (ok && !atomic_detail::SyncFolder(FolderOf(target).string(), &why))
     DiagnosticLog(kLayer, target.string() + " replaced, but " + why);
   if (!ok && reason != nullptr) *reason = why;
   return ok;
+}
+
+bool IsTemporaryName(std::string_view name) {
+  if (name.size() == kTemporaryStart.size() + kTemporaryDigits + kTemporaryEnd.size() &&
+      name.starts_with(kTemporaryStart) && name.ends_with(kTemporaryEnd) &&
+      AllOf(name.substr(kTemporaryStart.size(), kTemporaryDigits),
+            [](int c) { return std::isxdigit(c); }))
+    return true;
+  // Earlier versions: the target's name, ".tmp", digits, ".", digits.
+  const std::size_t tmp = name.rfind(".tmp");
+  if (tmp == std::string_view::npos || tmp == 0) return false;
+  const std::string_view numbers = name.substr(tmp + 4);
+  const std::size_t dot = numbers.find('.');
+  if (dot == std::string_view::npos) return false;
+  const std::string_view first = numbers.substr(0, dot);
+  const std::string_view second = numbers.substr(dot + 1);
+  const auto digit = [](int c) { return std::isdigit(c); };
+  return !first.empty() && !second.empty() && AllOf(first, digit) && AllOf(second, digit);
+}
+
+std::size_t RemoveLeftTemporaries(const std::string& folder) {
+  std::size_t removed = 0;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    std::error_code entry_error;
+    if (it->is_symlink(entry_error) || !it->is_regular_file(entry_error) ||
+        !IsTemporaryName(it->path().filename().string()))
+      continue;
+    if (fs::remove(it->path(), entry_error))
+      ++removed;
+    else
+      DiagnosticLog(kLayer, "left temporary " + it->path().string() +
+                                " not removed: " + entry_error.message());
+  }
+  if (removed > 0)
+    DiagnosticLog(kLayer, std::to_string(removed) + " temporaries of an earlier run removed");
+  return removed;
 }
 
 std::string FinalLinkTarget(const std::string& path) {
@@ -163,12 +218,13 @@ bool DurableFileBatch::TrackFileSystemOf(const std::string& folder) {
   return true;
 }
 
-bool DurableFileBatch::Add(const std::string& path, std::string_view bytes) {
-  return AddWith(path, BytesWriter(bytes));
+bool DurableFileBatch::Add(const std::string& path, std::string_view bytes, bool owner_executable) {
+  return AddWith(path, BytesWriter(bytes), owner_executable);
 }
 
 bool DurableFileBatch::AddWith(const std::string& path,
-                               const std::function<bool(std::FILE*)>& write) {
+                               const std::function<bool(std::FILE*)>& write,
+                               bool owner_executable) {
   auto [it, inserted] = entries_.try_emplace(path);
   if (inserted) order_.push_back(path);
   Entry& entry = it->second;
@@ -181,7 +237,9 @@ bool DurableFileBatch::AddWith(const std::string& path,
   // write-back error of this batch is reported by the flush in Commit.
   if (options_.create_folders) fs::create_directories(FolderOf(target), error);
   entry.flushed_with_file_system = TrackFileSystemOf(FolderOf(target).string());
-  entry.temporary = WriteTemporary(target, options_.create_folders, write, &entry.reason);
+  entry.temporary =
+      WriteTemporary(target, options_.create_folders, options_.owner_executable || owner_executable,
+                     write, &entry.reason);
   if (entry.temporary.empty()) {
     last_error_ = entry.reason;
     return false;

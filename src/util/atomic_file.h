@@ -3,7 +3,10 @@
 // file is renamed over the target; the folder is then flushed so the rename
 // itself survives a power cut. On any failure the old file stays whole and the
 // temporary file is removed. A replaced file keeps the mode of the file it
-// replaces. Safe to call from any thread for distinct paths.
+// replaces. Temporary names are short and hidden (".qs" + 16 hex digits +
+// ".tmp"), so they fit beside a name of any length and stay out of listings;
+// a temporary is created new, never through an existing name or link. Safe to
+// call from any thread for distinct paths.
 //
 // DurableFileBatch gives the same guarantee to many files while paying the disk
 // flush once per batch instead of once per file.
@@ -26,7 +29,18 @@ struct AtomicWriteOptions {
   // is replaced and the link is kept. Off by default: a link is then replaced by
   // a regular file, as a new file would be.
   bool follow_symlink = false;
+  // The new file gets its owner's execute permission (POSIX), set on the
+  // temporary before the rename: a program the caller means to start.
+  bool owner_executable = false;
 };
+
+// Whether a file name is one of our temporaries: the current form, or the
+// "name.tmpN.M" form of earlier versions, which killed runs left behind.
+bool IsTemporaryName(std::string_view file_name);
+
+// Removes every temporary below `folder` (links are not followed) and returns
+// how many. Only while no writer works there: under the program's lock.
+std::size_t RemoveLeftTemporaries(const std::string& folder);
 
 // path is native. Missing parent folders are created when create_folders is set.
 // Returns false (and leaves the target untouched) on any failure.
@@ -89,11 +103,13 @@ class DurableFileBatch {
 
   // false when the temporary cannot be made or written (the reason is kept for
   // Commit's results and LastError); the target is untouched either way.
-  bool Add(const std::string& path, std::string_view bytes);
+  // owner_executable as in AtomicWriteOptions, for this file alone.
+  bool Add(const std::string& path, std::string_view bytes, bool owner_executable = false);
 
   // Streaming variant for large content: `write` fills the open temporary file
   // (binary mode) and returns false to give up on this file.
-  bool AddWith(const std::string& path, const std::function<bool(std::FILE*)>& write);
+  bool AddWith(const std::string& path, const std::function<bool(std::FILE*)>& write,
+               bool owner_executable = false);
 
   // Number of files added (written or not) since the last Commit or Discard.
   std::size_t Size() const { return entries_.size(); }

@@ -10,8 +10,16 @@ namespace quorvane::atomic_detail {
 // The text of the last system error (errno / GetLastError).
 std::string LastSystemError();
 
-// Gives the open temporary the permission bits of `target` when it exists, so a
-// replaced file keeps its mode. Returns false only when the mode could not be set.
+// Creates a new file for writing (binary); fails when the name exists, link
+// or not, so a write never goes through a planted link. Null with errno set.
+std::FILE* CreateNewFile(const std::string& path);
+
+// Adds the owner's execute permission to an open file (no-op where there is none).
+bool AddOwnerExecute(std::FILE* file, std::string* reason);
+
+// Gives the open temporary the permission bits of `target` when it is a regular
+// file (a link is replaced, not read through), so a replaced file keeps its mode. Returns false
+// only when the mode could not be set.
 bool KeepModeOf(const std::string& target, std::FILE* temporary, std::string* reason);
 
 // Flushes a folder so that renames inside it are durable (no-op where the

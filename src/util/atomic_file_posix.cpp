@@ -28,9 +28,28 @@ std::string LastSystemError() {
   return std::strerror(errno);
 }
 
+std::FILE* CreateNewFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "wb");
+  if (file == nullptr) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+  }
+  return file;
+}
+
+bool AddOwnerExecute(std::FILE* file, std::string* reason) {
+  struct stat info {};
+  if (::fstat(::fileno(file), &info) == 0 && ::fchmod(::fileno(file), info.st_mode | S_IXUSR) == 0)
+    return true;
+  return Fail(reason, "cannot make the file executable");
+}
+
 bool KeepModeOf(const std::string& target, std::FILE* temporary, std::string* reason) {
   struct stat info {};
-  if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return true;
+  if (::lstat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return true;
   if (::fchmod(::fileno(temporary), info.st_mode & 07777) == 0) return true;
   return Fail(reason, "cannot keep the mode of " + target);
 }

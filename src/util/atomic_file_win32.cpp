@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -22,6 +23,24 @@ std::string LastSystemError() {
          (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
     result.pop_back();
   return result.empty() ? "error " + std::to_string(code) : result;
+}
+
+std::FILE* CreateNewFile(const std::string& path) {
+  const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = ::_fdopen(fd, "wb");
+  if (file == nullptr) ::_close(fd);
+  return file;
+}
+
+bool AddOwnerExecute(std::FILE*, std::string*) {
+  return true;  // a program is known by its name here
 }
 
 bool KeepModeOf(const std::string&, std::FILE*, std::string*) {

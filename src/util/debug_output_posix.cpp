@@ -8,6 +8,10 @@
 
 namespace quorvane {
 
+std::string TextFileLine(std::string_view line) {
+  return Cp1252ToUtf8(line);
+}
+
 void DebugOutput(std::string_view line) {
   const char* enabled = std::getenv("QUORVANE_DEBUG");
   if (enabled == nullptr || *enabled == '\0') return;

@@ -10,6 +10,10 @@ namespace quorvane {
 
 // The debugger output is always fed, as Windows programs do; QUORVANE_DEBUG also
 // copies the notice to stderr for a console run.
+std::string TextFileLine(std::string_view line) {
+  return std::string(line);
+}
+
 void DebugOutput(std::string_view line) {
   std::string text(line);
   for (char& c : text)

@@ -55,6 +55,14 @@ void SetDiagnosticLogFile(std::string native_path) {
   log_path = std::move(native_path);
 }
 
+bool IsDiagnosticLogFile(const std::string& native_path) {
+  namespace fs = std::filesystem;
+  const fs::path path = fs::path(native_path).lexically_normal();
+  const std::lock_guard lock(log_mutex);
+  return !log_path.empty() && (path == fs::path(log_path).lexically_normal() ||
+                               path == fs::path(log_path + ".1").lexically_normal());
+}
+
 void DiagnosticLog(std::string_view layer, std::string_view text) {
   std::string line = UtcTimestamp() + " [" + std::to_string(ThreadNumber()) + "] ";
   line.append(layer);
@@ -62,12 +70,14 @@ void DiagnosticLog(std::string_view layer, std::string_view text) {
   for (const char c : text)
     line += (c == '\n' || c == '\r') ? ' ' : c;
   DebugOutput(line);
-  line += '\n';
+  line = TextFileLine(line) + '\n';
 
   const std::lock_guard lock(log_mutex);
   if (log_path.empty()) return;
   RotateIfFull(log_path, line.size());
   std::error_code error;
+  // A link planted in the log's place would carry every line to a file elsewhere.
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(log_path, error))) return;
   std::filesystem::create_directories(std::filesystem::path(log_path).parent_path(), error);
   std::FILE* file = std::fopen(log_path.c_str(), "ab");
   if (file == nullptr) return;

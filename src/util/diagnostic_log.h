@@ -2,7 +2,8 @@
 // (a refused connection, a dropped frame, a file that could not be written), so
 // support can tell one cause from another. Each line holds the UTC time, the
 // thread's number, the layer and the text. Writing it never fails the program:
-// a log that cannot be written is skipped. Safe from any thread.
+// a log that cannot be written is skipped. The file is text of the platform:
+// UTF-8 on POSIX. Safe from any thread.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,10 @@ inline constexpr std::uintmax_t kDiagnosticLogLimit = 1024 * 1024;
 // The installer logs to "DB\setup.log" under its program folder, the server to
 // the file it is given.
 void SetDiagnosticLogFile(std::string native_path);
+
+// Whether a native path is the log file or its rotated copy (a listing of the
+// folder that holds it leaves them out).
+bool IsDiagnosticLogFile(const std::string& native_path);
 
 // Appends one line. `text` holds Windows-1252 text; line breaks become blanks.
 // With QUORVANE_DEBUG set, the line is also written to stderr.

@@ -1,9 +1,11 @@
 #include "util/program_folder.h"
 
 #include <atomic>
+#include <filesystem>
 #include <list>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "util/program_folder_backend.h"
 
@@ -46,6 +48,42 @@ std::optional<std::string_view> BelowFolder(std::string_view name, const std::st
   return relative;
 }
 
+namespace fs = std::filesystem;
+
+// The path a file-system call on `path` reaches: each link on the way, dangling
+// or not, replaced by what it names, as the kernel walks it (ELOOP after 40).
+// Nothing when a link cannot be read or there are too many.
+std::optional<fs::path> FollowLinks(const fs::path& path) {
+  std::vector<fs::path> pending;  // components still to walk, the next one last
+  const auto push = [&pending](const fs::path& relative) {
+    const std::vector<fs::path> parts(relative.begin(), relative.end());
+    pending.insert(pending.end(), parts.rbegin(), parts.rend());
+  };
+  fs::path reached = path.root_path();
+  push(path.relative_path());
+  int links = 0;
+  std::error_code error;
+  while (!pending.empty()) {
+    const fs::path part = std::move(pending.back());
+    pending.pop_back();
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      reached = reached.parent_path();
+      continue;
+    }
+    fs::path next = reached / part;
+    if (!fs::is_symlink(fs::symlink_status(next, error))) {
+      reached = std::move(next);
+      continue;
+    }
+    const fs::path link = fs::read_symlink(next, error);
+    if (error || ++links > 40) return std::nullopt;
+    if (link.is_absolute()) reached = link.root_path();
+    push(link.relative_path());
+  }
+  return reached;
+}
+
 }  // namespace
 
 const std::string& ProgramFolder() {
@@ -68,6 +106,25 @@ std::string NativePath(std::string_view name) {
   const auto relative = BelowFolder(name, folder);
   if (!relative) return platform::NativeSeparators(name);
   return folder + platform::NativeRelativePath(*relative);
+}
+
+std::string NameFromNative(std::string_view native_name) {
+  return platform::NameFromNative(native_name);
+}
+
+Status CheckInsideProgramFolder(const std::string& native_path) {
+  const std::optional<fs::path> root = FollowLinks(fs::path(ProgramFolder()));
+  const std::optional<fs::path> reached = FollowLinks(fs::path(native_path));
+  if (!root || !reached) return Status::Error(native_path, "a link on the way cannot be followed");
+  auto at = reached->begin();
+  for (const fs::path& part : *root) {
+    if (part.empty()) continue;  // the program folder's trailing separator
+    if (at == reached->end() || *at != part)
+      return Status::Error(
+          native_path, "leads outside the program folder through a link, to " + reached->string());
+    ++at;
+  }
+  return Status::Ok();
 }
 
 bool IsBelowProgramFolder(std::string_view name) {

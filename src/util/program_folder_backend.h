@@ -13,6 +13,8 @@ char PathSeparator();
 bool IsAbsolutePath(std::string_view name);
 // The native form of a name below the program folder (separators, case).
 std::string NativeRelativePath(std::string_view relative);
+// The Windows-1252 form of a native name read from the file system.
+std::string NameFromNative(std::string_view native_name);
 // The native form of an absolute path outside the program folder (separators only).
 std::string NativeSeparators(std::string_view path);
 

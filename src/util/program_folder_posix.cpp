@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "util/codec.h"
 #include "util/program_folder_backend.h"
 #include "util/text.h"
 
@@ -29,8 +30,16 @@ bool IsAbsolutePath(std::string_view name) {
   return !name.empty() && name.front() == '/';
 }
 
+// POSIX file names are UTF-8; names in memory are Windows-1252.
 std::string NativeRelativePath(std::string_view relative) {
-  return LowerCase(NativeSeparators(relative));
+  return Cp1252ToUtf8(LowerCase(NativeSeparators(relative)));
+}
+
+std::string NameFromNative(std::string_view native_name) {
+  std::string name = Utf8ToCp1252(native_name);
+  // A name written by something else in another encoding keeps its bytes.
+  if (Cp1252ToUtf8(name) != native_name) return std::string(native_name);
+  return name;
 }
 
 std::string NativeSeparators(std::string_view path) {

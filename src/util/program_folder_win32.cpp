@@ -35,6 +35,11 @@ std::string NativeRelativePath(std::string_view relative) {
   return NativeSeparators(relative);
 }
 
+// The -A file APIs take and give Windows-1252 bytes as they are.
+std::string NameFromNative(std::string_view native_name) {
+  return std::string(native_name);
+}
+
 std::string NativeSeparators(std::string_view path) {
   std::string out(path);
   for (char& c : out)

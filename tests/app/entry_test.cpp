@@ -12,12 +12,13 @@
 
 #include "app/command_line.h"
 #include "app/instance_lock.h"
+#include "app/message_box_adapter.h"
 #include "app/program_launch.h"
 #include "model/message_box.h"
 #include "settings/settings.h"
 #include "ui/hermetic_folder.h"
-#include "ui/message_box_adapter.h"
 #include "ui/recording_ui.h"
+#include "util/atomic_file.h"
 #include "util/program_folder.h"
 
 #ifndef QUORVANE_RECORDING_CLIENT
@@ -139,6 +140,14 @@ TEST_F(EntryTest, RunTrueStartsTheClientWithTheArgumentsAfterTheLockIsGone) {
   EXPECT_TRUE(lock_free_at_start_);
 }
 
+TEST_F(EntryTest, AClientProgramPlantedAsALinkToAFileElsewhereIsNotStarted) {
+  testing::TempFolder elsewhere;
+  fs::create_symlink(elsewhere.path() / "tool", NativePath(kClientProgram));
+  run_result_ = true;
+  RunEntry({"setup"}, services_);
+  EXPECT_TRUE(started_path_.empty()) << started_path_;
+}
+
 TEST_F(EntryTest, AFailingRunIsShownAndStartsNothing) {
   services_.run_installation = [](const std::string&, const std::vector<std::string>&,
                                   InstallationUi&) -> bool {
@@ -148,6 +157,8 @@ TEST_F(EntryTest, AFailingRunIsShownAndStartsNothing) {
   EXPECT_EQ(ui_->CallsNamed("ShowMessageDialog").at(0).args,
             (std::vector<std::string>{std::to_string(kColourButtonFace), "Erreur logicielle",
                                       "Fichier illisible"}));
+  EXPECT_NE(ReadWholeFile(NativePath("DB\\setup.log")).value_or("").find("Fichier illisible"),
+            std::string::npos);
   EXPECT_TRUE(started_path_.empty());
   EXPECT_EQ(AcquireInstanceLock(Folder()).outcome, LockOutcome::kAcquired);
   EXPECT_EQ(dynamic_cast<UiMessageBoxService*>(&CurrentMessageBoxService()), nullptr);
@@ -211,15 +222,12 @@ std::string WaitForFile(const std::string& path) {
 }
 
 TEST_F(EntryTest, TheRealClientReceivesTheArguments) {
-  // Delivered without its execute bit, as a file written by the installation is.
-  const std::string client = NativePath(kClientProgram);
-  fs::copy_file(QUORVANE_RECORDING_CLIENT, client);
-  fs::permissions(client, fs::perms::owner_read | fs::perms::owner_write);
+  // Executable, as the installation writes the client program.
+  fs::copy_file(QUORVANE_RECORDING_CLIENT, NativePath(kClientProgram));
   run_result_ = true;
   services_.start_program = StartProgram;
   RunEntry({"setup", "a", "b c", "nofs"}, services_);
   EXPECT_EQ(WaitForFile(Folder() + "client-args.txt"), "a\nb c\nnofs\n");
-  EXPECT_NE(fs::status(client).permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
 TEST_F(EntryTest, StartingAMissingProgramFailsQuietly) {

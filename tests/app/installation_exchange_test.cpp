@@ -40,6 +40,7 @@ class ScriptedLink : public InstallSessionLink {
   TZelObject& RequestParent() override { return manager_; }
   bool SendInstallRequest(std::unique_ptr<TSOFilesList> request) override {
     requests.push_back(std::move(request));
+    sent.push_back("request");
     const bool accepted = send_results.empty() ? true : send_results.front();
     if (!send_results.empty()) send_results.pop_front();
     if (accepted) connected = true;
@@ -72,6 +73,7 @@ class ScriptedLink : public InstallSessionLink {
   std::uint32_t CurrentObjectSize() const override { return size; }
   std::uint32_t CurrentObjectReceived() const override { return received; }
   bool Hidden() const override { return hidden; }
+  void SendCustomerInformation() override { sent.push_back("CustomerInformation"); }
   bool ServerConnected() const override { return connected; }
 
   void Answer(std::string_view word, std::vector<std::string> lines = {}) {
@@ -92,6 +94,7 @@ class ScriptedLink : public InstallSessionLink {
 
   std::deque<std::unique_ptr<TZelObject>> incoming;
   std::vector<std::unique_ptr<TSOFilesList>> requests;
+  std::vector<std::string> sent;  // what was queued, in order
   std::deque<bool> send_results;
   std::function<void(ScriptedLink&, int)> on_poll;
   std::function<void(ScriptedLink&, std::size_t)> on_request;
@@ -367,6 +370,7 @@ TEST_F(ExchangeTest, AClosedConnectionIsReopenedAndAskedAgainWithAFreshInventory
   };
   EXPECT_TRUE(Run());
   ASSERT_EQ(link_.requests.size(), 2u);
+  EXPECT_EQ(link_.sent, (std::vector<std::string>{"request", "CustomerInformation", "request"}));
   EXPECT_EQ(outcome_.reconnects, 1);
   const auto& names = link_.requests[1]->xFileNames->Lines();
   EXPECT_NE(std::find(names.begin(), names.end(), "FIRST.TXT"), names.end());
@@ -501,13 +505,13 @@ TEST(AnswerCount, ReadsDecimalLinesAndZeroForAnythingElse) {
 
 TEST(CheckReceivedLocation, AcceptsOrdinaryNamesAndMapsSlashes) {
   std::string name;
-  EXPECT_EQ(CheckReceivedLocation("DB\\", "Data.PRP", &name), "");
+  EXPECT_TRUE(CheckReceivedLocation("DB\\", "Data.PRP", &name).ok());
   EXPECT_EQ(name, "DB\\Data.PRP");
-  EXPECT_EQ(CheckReceivedLocation("DB/Sub/", "a.txt", &name), "");
+  EXPECT_TRUE(CheckReceivedLocation("DB/Sub/", "a.txt", &name).ok());
   EXPECT_EQ(name, "DB\\Sub\\a.txt");
-  EXPECT_EQ(CheckReceivedLocation("DB", "a.txt", &name), "");  // separator added
+  EXPECT_TRUE(CheckReceivedLocation("DB", "a.txt", &name).ok());  // separator added
   EXPECT_EQ(name, "DB\\a.txt");
-  EXPECT_EQ(CheckReceivedLocation("", "..hidden..name", &name), "");
+  EXPECT_TRUE(CheckReceivedLocation("", "..hidden..name", &name).ok());
 }
 
 TEST(CheckReceivedLocation, RefusesEveryWayOut) {
@@ -531,7 +535,7 @@ TEST(CheckReceivedLocation, RefusesEveryWayOut) {
                                                         {"", "trailing."},
                                                         {"", "trailing "},
                                                         {"DB\\", "x|y"}}) {
-    EXPECT_NE(CheckReceivedLocation(folder, file), "") << "[" << folder << "][" << file << "]";
+    EXPECT_FALSE(CheckReceivedLocation(folder, file).ok()) << "[" << folder << "][" << file << "]";
   }
 }
 

@@ -43,6 +43,9 @@ TEST_F(InstanceLockTest, MissingFolderIsAFailureWithItsReason) {
   EXPECT_EQ(attempt.outcome, LockOutcome::kFailed);
   EXPECT_EQ(attempt.lock, nullptr);
   EXPECT_NE(attempt.error.find("merx"), std::string::npos) << attempt.error;
+  std::filesystem::create_symlink(Folder() + "other", Folder() + "merx");  // planted
+  EXPECT_EQ(AcquireInstanceLock(Folder()).outcome, LockOutcome::kFailed);
+  EXPECT_FALSE(std::filesystem::exists(Folder() + "other"));
 }
 
 }  // namespace

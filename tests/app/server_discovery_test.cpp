@@ -310,6 +310,11 @@ TEST_F(DiscoveryPages, SettingTenKeepsItsValueWhenThePageHasNoAddress) {
   EXPECT_FALSE(StoredPartner()->IdIsNull());
 }
 
+TEST_F(DiscoveryPages, AnErrorPageTitleIsReadAsABrowserShowsIt) {
+  TZelFoundServer found(ui_, ShortLimits());  // http.server's 404 page
+  EXPECT_EQ(found.FetchPageTitle(pages_.Url("missing.htm"), "Error"), "Error response");
+}
+
 TEST_F(DiscoveryPages, APageBiggerThanTheCapIsCutAndItsTitleStillRead) {
   std::string page = "<title>ip.fic:127.0.0.7</title><body>";
   page.append(3 * 1024 * 1024, 'x');

@@ -20,12 +20,14 @@
 #include "support/danted_relay.h"
 #include "transport/frame_format.h"
 #include "transport/package_manifest.h"
+#include "util/codec.h"
 #include "wire.h"
 
 namespace quorvane {
 namespace {
 
 using namespace quorvane::testing;
+using literals::operator""_w;
 
 struct HostileFile {
   std::string folder;
@@ -252,6 +254,49 @@ TEST(HostileServerE2E, WithAVendorKeyOnlyWhatTheVendorSignedIsInstalledOrStarted
     EXPECT_FALSE(fs::exists(setup.folder() / "upd.zub"));
     EXPECT_FALSE(fs::exists(setup.folder() / "updater-started.txt"));
   }
+}
+
+class HostileRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!DantedRelay::Available()) GTEST_SKIP() << "danted is not installed";
+    RegisterClasses();
+    relay_ = std::make_unique<DantedRelay>();
+  }
+  std::string Run(std::vector<HostileFile> files) {
+    HostileServer server(std::move(files));
+    setup_.Configure(relay_->port(), server.port());
+    return setup_.Run({"nofs"});
+  }
+  TempFolder root_{"quorvane-hostile"};
+  const fs::path outside_ = root_.path() / "outside";
+  SetupProgram setup_{root_.path() / "program"};
+  std::unique_ptr<DantedRelay> relay_;
+};
+
+TEST_F(HostileRun, LeftTemporariesAreRemovedAndLongAndAccentedNamesWritten) {
+  WriteText(setup_.folder() / "db" / "data.prp.tmp123.4", "left by a killed run");
+  const std::string longest = std::string(251, 'n') + ".txt";
+  const std::string output = Run({{"", longest, "long"}, {"Données\\"_w, "Café.TXT"_w, "café"}});
+  EXPECT_EQ(ReadText(setup_.folder() / longest), "long") << output << setup_.log();
+  EXPECT_EQ(ReadText(setup_.folder() / "données" / "café.txt"), "café");
+  EXPECT_FALSE(fs::exists(setup_.folder() / "db" / "data.prp.tmp123.4"));
+  EXPECT_NE(setup_.log().find("\"Données\\Café.TXT\" written"), std::string::npos);
+}
+
+TEST_F(HostileRun, AnUpdaterLeftByAKilledRunStartsAfterACompleteRun) {
+  WriteText(setup_.folder() / "upd.zub", ClientScript("updated.txt"));
+  fs::permissions(setup_.folder() / "upd.zub", fs::perms(0755));  // as the killed run wrote it
+  Run({{"", "other.txt", "x"}});
+  EXPECT_TRUE(WaitForFile(setup_.folder() / "updated.txt")) << setup_.log();
+}
+
+TEST_F(HostileRun, ADbFolderLeadingOutsideStopsTheRunAtStart) {
+  fs::create_directories(outside_);
+  fs::create_directory_symlink(outside_, setup_.folder() / "db");
+  const std::string output = Run({{"", "a.txt", "x"}});
+  EXPECT_NE(output.find("leads outside the program folder"), std::string::npos) << output;
+  EXPECT_TRUE(fs::is_empty(outside_));
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include "objects_test_support.h"
 #include "util/atomic_file.h"
 #include "util/codec.h"
+#include "util/diagnostic_log.h"
+#include "util/program_folder.h"
 
 namespace quorvane {
 namespace {
@@ -64,6 +66,18 @@ TEST_F(FilesTest, AddFolderListsPlainFilesWithoutDescending) {
   TSOFilesList missing;
   missing.AddFolder("nowhere");
   EXPECT_EQ(missing.xFileNames->Count(), 0u);
+}
+
+TEST_F(FilesTest, AddFolderLeavesOutWhatIsNoInstalledFileAndReadsNamesBack) {
+  Write("db/résumé.txt", "x");
+  Write("db/data.prp.tmp123.4", "left by a killed run");
+  Write("db/setup.log", "log");
+  fs::create_symlink("/etc/hostname", fs::path(Folder()) / "db" / "link.txt");
+  SetDiagnosticLogFile(NativePath("DB\\setup.log"));
+  TSOFilesList list;
+  list.AddFolder("DB");
+  SetDiagnosticLogFile("");
+  EXPECT_EQ(list.xFileNames->Lines(), std::vector<std::string>{"RéSUMé.TXT"_w});
 }
 
 TEST_F(FilesTest, SaveToDiskLowerCasesBelowTheProgramFolderAndCreatesFolders) {

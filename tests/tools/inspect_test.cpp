@@ -276,6 +276,19 @@ TEST_F(InspectTest, TextAndConvertRefuseAnUnknownClassAlike) {
                 std::to_string(at + 17) + " of the stream decoded from its compressed block\n");
 }
 
+TEST_F(InspectTest, TextRefusesAStreamBeyondItsLimitUnlessMaxSizeRaisesIt) {
+  TSOFile big;
+  big.xData.assign(inspect::kDefaultTextLimit, 'x');
+  const std::string stream = ObjectToStream(big);
+  Write("big.zub", "C" + CompressBlock(stream.data(), stream.size(), 9));
+  const RunResult refused = Run("text big.zub");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("--max-size"), std::string::npos) << refused.err;
+  const RunResult shown = Run("text --max-size " + std::to_string(2 * stream.size()) + " big.zub");
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_GT(shown.out.size(), stream.size());
+}
+
 // Many megabytes of zeros whose bzip2 check value is damaged at the very end:
 // decoding it whole would end in a data error, judging its first bytes refuses
 // it as no object stream before the output is allocated.

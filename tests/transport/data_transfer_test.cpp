@@ -11,6 +11,7 @@
 #include "objects/files.h"
 #include "transport/bzip_block.h"
 #include "transport_fixture.h"
+#include "util/atomic_file.h"
 #include "util/codec.h"
 
 namespace quorvane {
@@ -45,6 +46,21 @@ TEST_F(DataTransferTest, EveryModeLoadsBackToAnEqualObject) {
     EXPECT_EQ(ObjectToStream(loaded), ObjectToStream(*original)) << byte;
   }
   EXPECT_TRUE(ReadFile(ObjectFilePath(Path("objC.zub"))).substr(1).starts_with("BZh9"));
+}
+
+TEST_F(DataTransferTest, AnObjectFileBeyondTheLimitIsRefusedBeforeItIsDecoded) {
+  auto big = Sample();
+  big->xData.assign(kMaxObjectFileBytes, 'x');
+  const std::string path = Path("big.zub");
+  ASSERT_TRUE(transfer_.SaveObject(*big, path, FileSaveMode::Compressed, 9));
+  std::string bytes = ReadFile(ObjectFilePath(path));
+  for (const std::string& recorded : {std::string(), std::string("\x10\0\0\0", 4)}) {
+    bytes.replace(bytes.size() - recorded.size(), recorded.size(), recorded);
+    ASSERT_TRUE(WriteFileAtomically(ObjectFilePath(path), bytes));
+    TSOFile loaded(nullptr);
+    EXPECT_FALSE(transfer_.LoadObject(loaded, path));
+    EXPECT_EQ(loaded.xData, "");
+  }
 }
 
 TEST_F(DataTransferTest, ObjectBaseSavesAndLoadsThroughTheStore) {

@@ -77,6 +77,7 @@ TEST_F(ConsoleUiTest, PlainLinesWithoutATerminal) {
     ui.UpdateDownloadProgress(download, 1'000'000, 123'460, 5, 1);  // same percent: no line
     ui.UpdateItemProgress(download, 200, 100);
     ui.UpdateItemProgress(download, 200, 101);  // same tenth: no line
+    ui.UpdateItemProgress(download, 0, 0);      // between two objects: no line
     ui.SetDownloadPhase(download, 7);           // not a phase: nothing
     ui.SetDownloadPhase(download, 2);           // told already
     ui.CloseDownloadWindow(download);

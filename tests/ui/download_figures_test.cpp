@@ -71,14 +71,17 @@ TEST(DownloadFigures, ComparisonsAreUnsigned) {
 }
 
 TEST(DownloadFigures, AFinishedDownloadClosesAtAHundredPercent) {
-  // The last file arrived while the byte estimate was not reached, and the other way round.
+  // The last file arrived while the byte estimate was not reached; bytes count
+  // only when no file count came.
   for (const DownloadCounts& done :
-       {Counts(4000, 3000, 4, 4), Counts(4000, 4000, 4, 3), Counts(4000, 5000, 4, 9)}) {
+       {Counts(4000, 3000, 4, 4), Counts(4000, 4000, 0, 0), Counts(4000, 5000, 4, 9)}) {
     EXPECT_FALSE(ComputeDownloadFigures(done, 5000, true).in_progress);
     EXPECT_TRUE(IsDownloadFinished(done));
   }
   EXPECT_FALSE(IsDownloadFinished(Counts(0, 0, 0, 0)));  // nothing expected yet
   EXPECT_FALSE(IsDownloadFinished(Counts(4000, 3999, 4, 3)));
+  EXPECT_FALSE(
+      IsDownloadFinished(Counts(4000, 4000, 7, 3)));  // more bytes than told, files missing
   const DownloadFigures f = FinalDownloadFigures(Counts(4000, 3000, 4, 4), true);
   EXPECT_EQ(f.percent, 100);
   EXPECT_FALSE(f.in_progress);

@@ -4,8 +4,6 @@
 
 #include <thread>
 
-#include "ui/message_box_adapter.h"
-
 namespace quorvane {
 namespace {
 
@@ -34,21 +32,6 @@ TEST(RecordingUi, StatusWindowOnlyOnTheMainThread) {
   std::thread([&] { from_worker = ui.OpenStatusWindow(); }).join();
   EXPECT_EQ(from_worker, kNoWindow);
   EXPECT_NE(ui.OpenStatusWindow(), kNoWindow);
-}
-
-TEST(UiMessageBoxService, ShowsMessagesAndAsksQuestionsInTheDialog) {
-  RecordingUi ui;
-  UiMessageBoxService service(ui);
-  service.ShowMessage("Server not found", "check your internet connexion.");
-  EXPECT_EQ(ui.CallsNamed("ShowMessageDialog").at(0),
-            (RecordedCall{"ShowMessageDialog",
-                          {std::to_string(kColourButtonFace), "Server not found",
-                           "check your internet connexion."}}));
-  EXPECT_FALSE(service.AskQuestion("Confirmation", "Remplacer ?"));
-  ui.SetQuestionAnswer(DialogResult::kYes);
-  EXPECT_TRUE(service.AskQuestion("Confirmation", "Remplacer ?"));
-  ui.SetQuestionAnswer(DialogResult::kNone);  // closed without an answer
-  EXPECT_FALSE(service.AskQuestion("Confirmation", "Remplacer ?"));
 }
 
 }  // namespace

@@ -52,6 +52,28 @@ TEST_F(AtomicFileTest, ReplacementKeepsTheModeOfTheReplacedFile) {
   EXPECT_EQ(ModeOf(Path("a.ini")), 0604u);
 }
 
+TEST_F(AtomicFileTest, ALongestNameGetsATemporaryAndLeftTemporariesAreRemoved) {
+  std::string reason;
+  EXPECT_TRUE(WriteFileAtomically(Path(std::string(255, 'n')), "x", {}, &reason)) << reason;
+  ASSERT_TRUE(WriteFileAtomically(Path("db/data.prp.tmp123.4"), "left by an earlier version"));
+  ASSERT_TRUE(WriteFileAtomically(Path("sub/.qs0123456789abcdef.tmp"), "left"));
+  ASSERT_TRUE(WriteFileAtomically(Path("keep.tmp"), "kept"));
+  EXPECT_EQ(RemoveLeftTemporaries(folder_.path().string()), 2u);
+  EXPECT_EQ(Temporaries(), std::vector<std::string>{Path("keep.tmp")});
+}
+
+TEST_F(AtomicFileTest, AProgramGetsItsExecuteBitOnItsNewFileNeverThroughALink) {
+  ASSERT_TRUE(WriteFileAtomically(Path("outside.sh"), "outside"));
+  ASSERT_EQ(::chmod(Path("outside.sh").c_str(), 0644), 0);
+  fs::create_symlink(Path("outside.sh"), Path("program"));
+  DurableFileBatch batch;
+  ASSERT_TRUE(batch.Add(Path("program"), "new", /*owner_executable=*/true));
+  ASSERT_TRUE(batch.Commit().at(0).written);
+  EXPECT_FALSE(fs::is_symlink(Path("program")));
+  EXPECT_EQ(ModeOf(Path("program")) & S_IXUSR, unsigned{S_IXUSR});
+  EXPECT_EQ(ModeOf(Path("outside.sh")), 0644u);
+}
+
 TEST_F(AtomicFileTest, FollowingALinkWritesItsTargetAndKeepsTheLink) {
   // A dangling relative link: the file it names is created, the link stays.
   fs::create_directories(folder_.path() / "real");

@@ -65,6 +65,10 @@ TEST_F(DiagnosticLogTest, UnwritableLogIsSkippedSilently) {
   // A folder where the file should be: opening it for appending fails.
   SetDiagnosticLogFile((folder_.path() / "blocked").string());
   DiagnosticLog("test", "lost");
+  std::filesystem::create_symlink(folder_.path() / "elsewhere.txt", folder_.path() / "link.log");
+  SetDiagnosticLogFile((folder_.path() / "link.log").string());  // a planted link
+  DiagnosticLog("test", "lost");
+  EXPECT_FALSE(std::filesystem::exists(folder_.path() / "elsewhere.txt"));
   SetDiagnosticLogFile("");
   DiagnosticLog("test", "nowhere");
   EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "blocked"));

@@ -7,18 +7,36 @@
 #include <vector>
 
 #include "support/temp_folder.h"
+#include "util/codec.h"
 #include "util/program_folder_backend.h"
 
 namespace quorvane {
 namespace {
 
 using testing::TempFolder;
+using literals::operator""_w;
 
 TEST(ProgramFolder, ExecutableFolderHoldsTheRunningProgram) {
   const std::string folder = platform::ExecutableFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ(folder.back(), '/');
   EXPECT_TRUE(std::filesystem::exists(folder + "util_tests")) << folder;
+}
+
+TEST(ProgramFolder, ALinkLeadingOutsideIsOutsideWhetherItsTargetExistsOrNot) {
+  namespace fs = std::filesystem;
+  TempFolder program;
+  SetProgramFolder(program.folder());
+  fs::create_directory(program.path() / "real");
+  fs::create_directory_symlink("real", program.path() / "inside");
+  fs::create_directory_symlink("/", program.path() / "out");
+  fs::create_symlink("/nonexistent-quorvane/dir", program.path() / "dangling");
+  fs::create_symlink("dangling/deeper", program.path() / "chain");
+  for (const char* name : {"real/a", "inside/a", "new/a"})
+    EXPECT_TRUE(CheckInsideProgramFolder(program.folder() + name).ok()) << name;
+  for (const char* name : {"out/a", "out/../real", "dangling", "dangling/a", "chain"})
+    EXPECT_FALSE(CheckInsideProgramFolder(program.folder() + name).ok()) << name;
+  SetProgramFolder("");
 }
 
 TEST(ProgramFolder, SetAddsTheTrailingSeparator) {
@@ -78,9 +96,11 @@ TEST_F(NativePathTest, LeadingSeparatorOfARelativeNameIsNotDoubled) {
   EXPECT_EQ(NativePath("\\DB\\Data.PRP"), Folder() + "db/data.prp");
 }
 
-TEST_F(NativePathTest, AccentedLettersKeepTheirBytes) {
-  // Case mapping is ASCII only: Windows-1252 letters above 0x7F are untouched.
-  EXPECT_EQ(NativePath("DB\\\xC9T\xC9"), Folder() + "db/\xC9t\xC9");
+TEST_F(NativePathTest, AccentedLettersBecomeUtf8AndKeepTheirCase) {
+  // Case mapping is ASCII only; the Windows-1252 name becomes a UTF-8 file name.
+  EXPECT_EQ(NativePath("Données\\ÉTÉ.TXT"_w), Folder() + "données/ÉtÉ.txt");
+  EXPECT_EQ(NameFromNative("Résumé.txt"), "Résumé.txt"_w);
+  EXPECT_EQ(NameFromNative("Résumé.txt"_w), "Résumé.txt"_w);  // no UTF-8: bytes kept
 }
 
 TEST_F(NativePathTest, NamesThatClimbOutOfTheFolderAreRecognised) {

@@ -1,5 +1,6 @@
 #include "inspect/inspect.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -77,7 +78,7 @@ std::string DecompressionReason(const EBZip2Error& error) {
   else if (is(kBlockTruncated))
     why = "the bzip2 stream is cut short";
   else if (is(kBlockTooLarge))
-    why = "the block decompresses to more than it may";
+    why = "the block decompresses to more than it may (text: see --max-size)";
   else if (is(-4))
     why = "the bzip2 data is damaged";
   else if (is(-5))
@@ -89,7 +90,8 @@ std::string DecompressionReason(const EBZip2Error& error) {
   return why + " (" + code + ")";
 }
 
-ObjectStream DecodeCompressed(std::string_view block, const std::string& file, ObjectStream s) {
+ObjectStream DecodeCompressed(std::string_view block, const std::string& file,
+                              std::int64_t max_stream, ObjectStream s) {
   const auto fail = [&](const std::string& why) -> InspectError {
     return InspectError("Cannot decompress " + file + ": " + why);
   };
@@ -102,7 +104,7 @@ ObjectStream DecodeCompressed(std::string_view block, const std::string& file, O
       // A stored block: the stream itself, judged before it is copied.
       CheckStreamStart(block.substr(0, kPeekBytes), block.size() <= kPeekBytes, s, file);
     }
-    s.owned = DecompressBlock(block.data(), block.size());
+    s.owned = DecompressBlock(block.data(), block.size(), max_stream);
   } catch (const EBZip2Error& error) {
     throw fail(DecompressionReason(error));
   } catch (const std::bad_alloc&) {
@@ -135,15 +137,23 @@ InputForm DetectForm(std::string_view bytes) {
   return InputForm::ObjectFile;
 }
 
-ObjectStream ObjectStreamOf(std::string_view input, const std::string& file) {
+ObjectStream ObjectStreamOf(std::string_view input, const std::string& file,
+                            std::int64_t max_stream) {
+  const auto bounded = [&](ObjectStream s) {
+    if (static_cast<std::int64_t>(s.Bytes().size()) > max_stream)
+      throw InspectError("Cannot show " + file + ": its object stream has " +
+                         std::to_string(s.Bytes().size()) + " bytes, more than the " +
+                         std::to_string(max_stream) + " that --max-size allows");
+    return s;
+  };
   ObjectStream s;
   switch (DetectForm(input)) {
     case InputForm::BareStream:
       s.view = input;
-      return s;
+      return bounded(std::move(s));
     case InputForm::TextRendering:
       s.decoded_from = "text";
-      return DecodeText(input, file, std::move(s));
+      return bounded(DecodeText(input, file, std::move(s)));
     case InputForm::FrameFile:
       throw InspectError("Cannot convert " + file +
                          ": a frame file holds no object file (text shows it)");
@@ -156,13 +166,13 @@ ObjectStream ObjectStreamOf(std::string_view input, const std::string& file) {
     case 'B':
       s.view = body;
       s.file_offset = 1;
-      return s;
+      return bounded(std::move(s));
     case 'T':
       s.decoded_from = "text";
-      return DecodeText(body, file, std::move(s));
+      return bounded(DecodeText(body, file, std::move(s)));
     case 'C':
       s.decoded_from = "compressed block";
-      return DecodeCompressed(body, file, std::move(s));
+      return DecodeCompressed(body, file, max_stream, std::move(s));
     default:
       throw InspectError(Cp1252ToUtf8(kStreamFormatError) + ": " + file +
                          " is no object file (mode byte T, B or C), object stream, text "
@@ -183,9 +193,9 @@ std::unique_ptr<TZelObject> ReadObject(std::string_view input, const std::string
   }
 }
 
-std::string TextOf(std::string_view input, const std::string& file) {
+std::string TextOf(std::string_view input, const std::string& file, std::int64_t max_stream) {
   if (DetectForm(input) == InputForm::FrameFile) return DescribeFrame(input);
-  const ObjectStream stream = ObjectStreamOf(input, file);
+  const ObjectStream stream = ObjectStreamOf(input, file, max_stream);
   {
     // The same refusals as convert: an unknown class is not shown as if it were one.
     ObjectReader reader(stream.Bytes());
@@ -222,7 +232,7 @@ void Convert(std::string_view input, const std::string& file, const std::string&
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quorvane-inspect text FILE\n"
+    "usage: quorvane-inspect text [--max-size BYTES] FILE\n"
     "       quorvane-inspect convert [--raw | --mode T|B|C] IN OUT\n"
     "Paths are relative to the current folder; OUT's folder must exist.\n";
 
@@ -236,11 +246,11 @@ void WriteStandardOutput(std::string_view text) {
     throw InspectError(std::string("Cannot write the standard output: ") + std::strerror(errno));
 }
 
-int Text(const std::string& path) {
+int Text(const std::string& path, std::int64_t max_stream) {
   std::string text;
   {
     InputFile input(path);
-    text = TextOf(input.Bytes(), path);
+    text = TextOf(input.Bytes(), path, max_stream);
   }
   // Converted piece by piece (one byte is one character in Windows-1252), so a
   // large rendering is not held twice.
@@ -269,7 +279,14 @@ int Main(int argc, char** argv) {
       WriteStandardOutput(kUsage);
       return 0;
     }
-    if (argc == 3 && std::strcmp(argv[1], "text") == 0) return Text(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "text") == 0) return Text(argv[2], kDefaultTextLimit);
+    if (argc == 5 && std::strcmp(argv[1], "text") == 0 && std::strcmp(argv[2], "--max-size") == 0) {
+      const std::string_view size = argv[3];
+      std::int64_t limit = 0;
+      const auto [end, error] = std::from_chars(size.data(), size.data() + size.size(), limit);
+      if (error != std::errc() || end != size.data() + size.size() || limit <= 0) return Usage();
+      return Text(argv[4], limit);
+    }
     if (argc >= 4 && std::strcmp(argv[1], "convert") == 0) {
       std::optional<char> mode;
       int next = 2;

@@ -7,11 +7,14 @@
 // Single-threaded.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "transport/bzip_block.h"
 
 namespace quorvane {
 class TZelObject;
@@ -44,8 +47,14 @@ struct ObjectStream {
   const char* decoded_from = nullptr;  // "compressed block" or "text"; null when not decoded
 };
 
-// file is the name used in messages.
-ObjectStream ObjectStreamOf(std::string_view input, const std::string& file);
+// The decoded object stream `text` shows unless --max-size gives another bound:
+// the rendering of a larger one would take minutes and gigabytes.
+inline constexpr std::int64_t kDefaultTextLimit = 16 * 1024 * 1024;
+
+// file is the name used in messages. A stream that is, or decodes to, more than
+// max_stream bytes is refused (a compressed block stops decoding there).
+ObjectStream ObjectStreamOf(std::string_view input, const std::string& file,
+                            std::int64_t max_stream = kMaxBlockOutput);
 
 // A new instance of the input's registered class, read from it. An unknown
 // class is refused here, for every command alike.
@@ -53,7 +62,8 @@ std::unique_ptr<TZelObject> ReadObject(std::string_view input, const std::string
 
 // What `quorvane-inspect text` prints: the text rendering of the object, preceded
 // for a frame file by its header fields (Windows-1252).
-std::string TextOf(std::string_view input, const std::string& file);
+std::string TextOf(std::string_view input, const std::string& file,
+                   std::int64_t max_stream = kDefaultTextLimit);
 
 // Writes the object to out_path (relative to the current folder, in an existing
 // folder): as a bare object stream when mode is empty, else as an object file of

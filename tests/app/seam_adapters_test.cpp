@@ -1,9 +1,10 @@
-// The closing lines of the connection list shown in a status window of the
-// installation windows (recording backend), window opened and closed around them.
-#include "ui/connection_status_adapter.h"
+// The two seam adapters over the recording backend: the connection list's closing
+// lines in a status window, and the object base's message boxes in the dialog.
+#include "app/connection_status_adapter.h"
 
 #include <gtest/gtest.h>
 
+#include "app/message_box_adapter.h"
 #include "net/connexion_manager.h"
 #include "net/net_fixture.h"
 #include "ui/recording_ui.h"
@@ -43,6 +44,21 @@ TEST_F(StatusAdapterTest, StopShowsEachClosingLineInAStatusWindowThenClosesIt) {
   EXPECT_EQ(lines[1].args.back(), "Fermeture connexion sortante N°:1"_w);
   EXPECT_EQ(ui.CallsNamed("OpenStatusWindow").size(), 1u);
   EXPECT_EQ(ui.OpenWindowCount(), 0u);
+}
+
+TEST(UiMessageBoxService, ShowsMessagesAndAsksQuestionsInTheDialog) {
+  RecordingUi ui;
+  UiMessageBoxService service(ui);
+  service.ShowMessage("Server not found", "check your internet connexion.");
+  EXPECT_EQ(ui.CallsNamed("ShowMessageDialog").at(0),
+            (RecordedCall{"ShowMessageDialog",
+                          {std::to_string(kColourButtonFace), "Server not found",
+                           "check your internet connexion."}}));
+  EXPECT_FALSE(service.AskQuestion("Confirmation", "Remplacer ?"));
+  ui.SetQuestionAnswer(DialogResult::kYes);
+  EXPECT_TRUE(service.AskQuestion("Confirmation", "Remplacer ?"));
+  ui.SetQuestionAnswer(DialogResult::kNone);  // closed without an answer
+  EXPECT_FALSE(service.AskQuestion("Confirmation", "Remplacer ?"));
 }
 
 }  // namespace

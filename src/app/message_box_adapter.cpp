@@ -1,4 +1,4 @@
-#include "ui/message_box_adapter.h"
+#include "app/message_box_adapter.h"
 
 namespace quorvane {
 

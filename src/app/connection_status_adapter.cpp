@@ -1,4 +1,4 @@
-#include "ui/connection_status_adapter.h"
+#include "app/connection_status_adapter.h"
 
 namespace quorvane {
 
