@@ -39,7 +39,8 @@ FILES
   The state folder holds the prepared frames (STATE/frames/*.frm); frames of an
   earlier run are removed at start. One server at a time uses a state folder
   (STATE/lock). Default: quorvane-server-UID under the system's temporary
-  folder, or quorvane-server-UID-PID when another server holds that one.
+  folder when it is this user's own with mode 0700, else (or when another
+  server holds it) a fresh quorvane-server-UID-XXXXXX.
 
 EXAMPLES
   Serve ./package on three loopback addresses, as the three servers behind a

@@ -6,10 +6,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 
+#include <openssl/evp.h>
+
+#include "slice_compressor.h"
 #include "wire.h"
 
 namespace quorvane::server {
@@ -21,6 +25,7 @@ struct FrameCache::Entry {
   std::vector<PreparedCallback> waiters;
   std::shared_ptr<const std::string> memory;
   fs::path disk;
+  Digest digest{};
   std::int64_t size = 0;
   std::int64_t file_size = 0;
   bool compressed = false;
@@ -33,6 +38,30 @@ namespace {
 std::string KeyOf(const PackageFile& file) {
   return file.native.string() + '\n' + std::to_string(file.size) + '\n' +
          std::to_string(file.mtime_ns);
+}
+
+constexpr std::size_t kCheckChunk = std::size_t{1} << 20;
+constexpr std::size_t kLoggedCompression = std::size_t{32} << 20;  // long enough to be seen
+
+// SHA-256 of `bytes`, or of the `size` bytes of the open file `fd`; false when
+// the file cannot be read whole.
+bool Sha256(std::string_view bytes, int fd, std::int64_t size, std::array<unsigned char, 32>& out) {
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                  EVP_MD_CTX_free);
+  bool ok = context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
+  if (ok && fd < 0) ok = EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) == 1;
+  std::string chunk(fd < 0 ? 0 : kCheckChunk, '\0');
+  for (std::int64_t at = 0; ok && fd >= 0 && at < size;) {
+    const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0 && EVP_DigestUpdate(context.get(), chunk.data(), static_cast<std::size_t>(n)) == 1;
+    at += n;
+  }
+  return ok && EVP_DigestFinal_ex(context.get(), out.data(), nullptr) == 1;
+}
+
+std::string MiB(std::int64_t bytes) {
+  return std::to_string(bytes >> 20) + " MiB";
 }
 
 std::int64_t TimeNs(const struct stat& st) {
@@ -88,6 +117,19 @@ bool ReadPackageFile(const PackageCatalogue& package, const PackageFile& file, s
   return ok;
 }
 
+StoredFile::~StoredFile() {
+  ::close(fd_);
+}
+
+struct FrameCache::Warming {
+  std::vector<PackageFile> files;
+  std::size_t next = 0;
+  std::int64_t total = 0;
+  std::int64_t done = 0;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point logged;
+};
+
 FrameCache::FrameCache(Options options, const PackageCatalogue& package, Poster post, Logger log)
     : options_(std::move(options)),
       package_(package),
@@ -108,9 +150,14 @@ FrameCache::~FrameCache() {
     fs::remove(path, ec);
 }
 
+void FrameCache::Cancel() {
+  cancelled_ = true;
+}
+
 void FrameCache::Acquire(const PackageFile& file, PreparedCallback done) {
   const std::string key = KeyOf(file);
   std::shared_ptr<PreparedFrames> ready;
+  Digest digest{};
   {
     std::lock_guard guard(mutex_);
     if (options_.enabled) {
@@ -128,6 +175,7 @@ void FrameCache::Acquire(const PackageFile& file, PreparedCallback done) {
         ready->size = entry.size;
         ready->file_size = entry.file_size;
         ready->compressed = entry.compressed;
+        digest = entry.digest;
         if (entry.in_recent) recent_.splice(recent_.begin(), recent_, entry.recent);
       } else {
         // A new time or size for a path: its old frames are stale.
@@ -144,76 +192,179 @@ void FrameCache::Acquire(const PackageFile& file, PreparedCallback done) {
       }
     }
   }
-  if (ready) {
+  if (ready && !ready->memory) {
+    SendStored(file, key, std::move(ready), digest, std::move(done));
+  } else if (ready) {
     done(std::move(ready), std::string());
-    return;
-  }
-  if (!options_.enabled) {
+  } else if (!options_.enabled) {
     post_([this, file, done = std::move(done)] {
-      std::string data, error;
-      if (!ReadPackageFile(package_, file, data, error)) {
+      Build(file, [this, done](const Built& built, const std::string& error) {
+        auto prepared = std::make_shared<PreparedFrames>();
+        prepared->memory = built.bytes;
+        prepared->size = built.bytes ? static_cast<std::int64_t>(built.bytes->size()) : 0;
+        prepared->file_size = built.file_size;
+        prepared->compressed = built.compressed;
         {
           std::lock_guard guard(mutex_);
-          ++stats_.failures;
+          ++(built.bytes ? stats_.preparations : stats_.failures);
         }
-        done(nullptr, error);
-        return;
-      }
-      const std::int64_t file_size = static_cast<std::int64_t>(data.size());
-      FileFrames frames = BuildFileFrames(file, std::move(data), options_.level);
-      auto prepared = std::make_shared<PreparedFrames>();
-      prepared->size = static_cast<std::int64_t>(frames.bytes.size());
-      prepared->file_size = file_size;
-      prepared->compressed = frames.compressed;
-      prepared->memory = std::make_shared<const std::string>(std::move(frames.bytes));
-      {
-        std::lock_guard guard(mutex_);
-        ++stats_.preparations;
-      }
-      done(std::move(prepared), std::string());
+        done(built.bytes ? std::move(prepared) : nullptr, error);
+      });
     });
+  } else {
+    post_([this, file, key] { Prepare(file, key); });
+  }
+}
+
+void FrameCache::SendStored(const PackageFile& file, const std::string& key,
+                            std::shared_ptr<PreparedFrames> frames, const Digest& digest,
+                            PreparedCallback done) {
+  post_([this, file, key, frames, digest, done = std::move(done)] {
+    std::string why = "cannot open: ";
+    const int fd = ::open(frames->disk.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    auto stored = fd >= 0 ? std::make_shared<const StoredFile>(fd) : nullptr;
+    struct stat st {};
+    Digest found{};
+    if (!stored) {
+      why += std::strerror(errno);
+    } else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != frames->size) {
+      why = "not the size it was stored with";
+    } else if (!Sha256({}, fd, frames->size, found) || found != digest) {
+      why = "not the content it was stored with";
+    } else {
+      frames->stored = std::move(stored);
+      done(frames, std::string());
+      return;
+    }
+    if (log_)
+      log_("cache: stored frames " + frames->disk.string() + " refused (" + why + "); preparing " +
+           file.folder + file.name + " again");
+    {
+      std::lock_guard guard(mutex_);
+      if (auto it = entries_.find(key); it != entries_.end() && it->second->disk == frames->disk)
+        ForgetLocked(key);
+    }
+    Acquire(file, done);
+  });
+}
+
+void FrameCache::Build(const PackageFile& file, BuiltCallback done,
+                       std::function<void(const FileObject& object)> between) {
+  const std::string name = file.folder + file.name;
+  // A preparation the stop ends keeps nothing.
+  auto abandon = [this, name, done] {
+    if (log_) log_("cache: preparation of " + name + " abandoned: stopping");
+    done({}, "abandoned: the server is stopping");
+  };
+  std::string data, error;
+  if (cancelled_) return abandon();
+  if (!ReadPackageFile(package_, file, data, error)) {
+    done({}, error);
     return;
   }
-  post_([this, file, key] { Prepare(file, key); });
+  if (cancelled_) return abandon();
+  Built built;
+  built.file_size = static_cast<std::int64_t>(data.size());
+  FileObject object;
+  try {
+    object = SerializeFile(file, std::move(data));
+  } catch (const std::exception& e) {
+    done({}, std::string("cannot prepare: ") + e.what());
+    return;
+  }
+  if (options_.level <= 0 || !object.worth_compressing) {
+    built.bytes = std::make_shared<const std::string>(FileFrames(object, nullptr));
+    done(built, std::string());
+    return;
+  }
+  auto shared = std::make_shared<const FileObject>(std::move(object));
+  if (log_ && shared->stream->size() >= kLoggedCompression)
+    log_("cache: compressing " + name + ", " + MiB(built.file_size) + " on up to " +
+         std::to_string(options_.parallel) + " workers");
+  CompressInSlices(
+      shared->stream, options_.level, options_.parallel, post_,
+      [this, shared, between] {
+        if (!cancelled_ && between) between(*shared);
+        return cancelled_.load();
+      },
+      [this, shared, built, abandon, done](std::optional<std::string> block,
+                                           const std::string& why) {
+        if (!block && cancelled_) return abandon();
+        if (!block) return done({}, "cannot prepare: " + why);
+        Built result = built;
+        result.compressed = block->size() < shared->stream->size();
+        result.bytes = std::make_shared<const std::string>(FileFrames(*shared, &*block));
+        done(result, std::string());
+      });
 }
 
 void FrameCache::Prepare(const PackageFile& file, const std::string& key) {
-  std::string data, error;
-  if (!ReadPackageFile(package_, file, data, error)) {
-    Finish(key, nullptr, {}, 0, false, error);
-    return;
-  }
-  const std::int64_t file_size = static_cast<std::int64_t>(data.size());
-  const std::uint64_t hash = ContentHash(data);
-  FileFrames frames;
-  try {
-    frames = BuildFileFrames(file, std::move(data), options_.level);
-  } catch (const std::exception& e) {
-    Finish(key, nullptr, {}, 0, false, std::string("cannot prepare: ") + e.what());
-    return;
-  }
-  std::string store_error;
-  const fs::path disk = Store(frames.bytes, hash, file_size, store_error);
-  if (disk.empty() && log_) log_("cache: frames kept in memory only: " + store_error);
-  const bool compressed = frames.compressed;
-  auto bytes = std::make_shared<const std::string>(std::move(frames.bytes));
-  Finish(key, std::move(bytes), disk, file_size, compressed, std::string());
+  struct Late {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::mutex mutex;
+    std::shared_ptr<const PreparedFrames> plain;  // made once, for every late waiter
+  };
+  auto late = std::make_shared<Late>();
+  // Waiters past their patience get the plain frames now; the compression goes on for later ones.
+  auto serve_late = [this, key, late, file](const FileObject& object) {
+    std::vector<PreparedCallback> waiters;
+    if (std::chrono::steady_clock::now() - late->start < options_.patience) return;
+    {
+      std::lock_guard guard(mutex_);
+      if (auto it = entries_.find(key); it != entries_.end()) waiters.swap(it->second->waiters);
+    }
+    if (waiters.empty()) return;
+    std::shared_ptr<const PreparedFrames> plain;
+    {
+      std::lock_guard guard(late->mutex);
+      if (!late->plain) {
+        auto frames = std::make_shared<PreparedFrames>();
+        frames->memory = std::make_shared<const std::string>(FileFrames(object, nullptr));
+        frames->size = static_cast<std::int64_t>(frames->memory->size());
+        frames->file_size = file.size;
+        late->plain = std::move(frames);
+      }
+      plain = late->plain;
+    }
+    if (log_)
+      log_("cache: " + file.folder + file.name + " still being compressed: sent plain to " +
+           std::to_string(waiters.size()) + " waiting");
+    for (PreparedCallback& done : waiters)
+      done(plain, std::string());
+  };
+  Build(
+      file,
+      [this, key](const Built& built, const std::string& error) {
+        if (!built.bytes) {
+          Finish(key, built, {}, {}, error);
+          return;
+        }
+        Digest digest{};
+        std::string store_error = "cannot hash the frames";
+        fs::path disk;
+        if (Sha256(*built.bytes, -1, 0, digest)) disk = Store(*built.bytes, digest, store_error);
+        if (disk.empty() && log_) log_("cache: frames kept in memory only: " + store_error);
+        Finish(key, built, disk, digest, std::string());
+      },
+      serve_late);
 }
 
-fs::path FrameCache::Store(const std::string& bytes, std::uint64_t hash, std::int64_t file_size,
-                           std::string& error) {
-  char name[80];
-  std::snprintf(name, sizeof name, "%016llx-%llx-%d.frm", static_cast<unsigned long long>(hash),
-                static_cast<unsigned long long>(file_size), options_.level);
+fs::path FrameCache::Store(const std::string& bytes, const Digest& digest, std::string& error) {
+  std::string name;
+  for (std::size_t i = 0; i < 16; ++i) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02x", digest[i]);
+    name += hex;
+  }
+  name += "-" + std::to_string(options_.level) + ".frm";
   const fs::path target = options_.folder / name;
   std::error_code ec;
-  if (fs::is_regular_file(target, ec) &&
+  if (fs::is_regular_file(fs::symlink_status(target, ec)) &&
       fs::file_size(target, ec) == static_cast<std::uintmax_t>(bytes.size()))
-    return target;
+    return target;  // the same frames, stored for another entry; checked when sent
   static std::atomic<unsigned> counter{0};
-  const fs::path temporary =
-      options_.folder / (std::string(name) + "." + std::to_string(::getpid()) + "." +
-                         std::to_string(counter++) + ".tmp");
+  const fs::path temporary = options_.folder / (name + "." + std::to_string(::getpid()) + "." +
+                                                std::to_string(counter++) + ".tmp");
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -233,9 +384,8 @@ fs::path FrameCache::Store(const std::string& bytes, std::uint64_t hash, std::in
   return target;
 }
 
-void FrameCache::Finish(const std::string& key, std::shared_ptr<const std::string> bytes,
-                        const fs::path& disk, std::int64_t file_size, bool compressed,
-                        const std::string& error) {
+void FrameCache::Finish(const std::string& key, const Built& built, const fs::path& disk,
+                        const Digest& digest, const std::string& error) {
   std::vector<PreparedCallback> waiters;
   std::shared_ptr<PreparedFrames> prepared;
   {
@@ -245,24 +395,25 @@ void FrameCache::Finish(const std::string& key, std::shared_ptr<const std::strin
     Entry& entry = *it->second;
     waiters = std::move(entry.waiters);
     entry.waiters.clear();
-    if (!error.empty() || !bytes) {
+    if (!error.empty() || !built.bytes) {
       ++stats_.failures;
       entries_.erase(it);
     } else {
       ++stats_.preparations;
       entry.ready = true;
-      entry.size = static_cast<std::int64_t>(bytes->size());
-      entry.file_size = file_size;
-      entry.compressed = compressed;
+      entry.size = static_cast<std::int64_t>(built.bytes->size());
+      entry.file_size = built.file_size;
+      entry.compressed = built.compressed;
       entry.disk = disk;
+      entry.digest = digest;
       if (!disk.empty()) ++disk_users_[disk];
       prepared = std::make_shared<PreparedFrames>();
-      prepared->memory = bytes;
+      prepared->memory = built.bytes;
       prepared->disk = disk;
       prepared->size = entry.size;
-      prepared->file_size = file_size;
-      prepared->compressed = compressed;
-      entry.memory = std::move(bytes);
+      prepared->file_size = built.file_size;
+      prepared->compressed = built.compressed;
+      entry.memory = built.bytes;
       recent_.push_front(key);
       entry.recent = recent_.begin();
       entry.in_recent = true;
@@ -278,6 +429,41 @@ void FrameCache::Finish(const std::string& key, std::shared_ptr<const std::strin
   }
   for (PreparedCallback& done : waiters)
     done(prepared, error);
+}
+
+void FrameCache::PrepareAll(std::vector<PackageFile> files) {
+  if (!options_.enabled || files.empty()) return;
+  auto warming = std::make_shared<Warming>();
+  std::stable_sort(files.begin(), files.end(),
+                   [](const PackageFile& a, const PackageFile& b) { return a.size > b.size; });
+  for (const PackageFile& file : files)
+    warming->total += file.size;
+  warming->files = std::move(files);
+  post_([this, warming] { PrepareNext(warming); });
+}
+
+void FrameCache::PrepareNext(std::shared_ptr<Warming> warming) {
+  if (cancelled_ || warming->next >= warming->files.size()) return;
+  const PackageFile& file = warming->files[warming->next];
+  Acquire(file, [this, warming, &file](std::shared_ptr<const PreparedFrames> frames,
+                                       const std::string& error) {
+    if (cancelled_) return;  // the abandoned preparation is logged already
+    warming->done += file.size;
+    const std::size_t count = ++warming->next;
+    const auto now = std::chrono::steady_clock::now();
+    if (log_ && (!frames || count == warming->files.size() ||
+                 now - warming->logged >= std::chrono::seconds(1))) {
+      warming->logged = now;
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - warming->start);
+      log_("cache: " + std::string(frames ? "prepared " : "could not prepare ") + file.folder +
+           file.name + (frames ? std::string() : " (" + error + ")") + "; " +
+           std::to_string(count) + " of " + std::to_string(warming->files.size()) + " files, " +
+           MiB(warming->done) + " of " + MiB(warming->total) + " in " +
+           std::to_string(ms.count() / 1000) + "." + std::to_string(ms.count() % 1000 / 100) +
+           " s");
+    }
+    post_([this, warming] { PrepareNext(warming); });
+  });
 }
 
 void FrameCache::EvictLocked() {

@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <asio.hpp>
+#include <cerrno>
 #include <charconv>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 
 #include "objects/protocol.h"
@@ -45,14 +48,41 @@ fs::path DefaultStateFolder() {
   return fs::temp_directory_path(ec) / ("quorvane-server-" + std::to_string(::getuid()));
 }
 
+namespace {
+
+// `wanted` when this user made it, or finds it a folder of its own with mode
+// 0700; else (or when `busy`) a fresh folder beside it. Another user may have
+// made the folder first, to replace the frames stored there. `note` says why
+// another folder was taken, or why none could be made.
+fs::path OwnStateFolder(const fs::path& wanted, bool busy, std::string& note) {
+  struct stat st {};
+  if (!busy && (::mkdir(wanted.c_str(), 0700) == 0 ||
+                (errno == EEXIST && ::lstat(wanted.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                 st.st_uid == ::geteuid() && (st.st_mode & 07777) == 0700)))
+    return wanted;
+  const std::string why = busy              ? "in use by another quorvane-server"
+                          : errno == EEXIST ? "not a folder of this user with mode 0700"
+                                            : std::strerror(errno);
+  std::string pattern = wanted.string() + "-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    note = "cannot make a state folder " + pattern + ": " + std::strerror(errno);
+    return {};
+  }
+  note = "state folder " + wanted.string() + " refused (" + why + "); using " + pattern;
+  return pattern;
+}
+
+}  // namespace
+
 struct Server::Impl {
   Impl(ServerOptions o, ServerLog& l)
       : options(std::move(o)),
         log(l),
         catalogue(options.package, options.updater, [this](const std::string& t) { log.Line(t); }),
-        pool(static_cast<std::size_t>(options.workers > 0
-                                          ? options.workers
-                                          : std::max(1u, std::thread::hardware_concurrency()))) {}
+        workers(static_cast<std::size_t>(options.workers > 0
+                                             ? options.workers
+                                             : std::max(1u, std::thread::hardware_concurrency()))),
+        pool(workers) {}
 
   void Accept(std::size_t index);
   void Closed(std::uint64_t id);
@@ -60,6 +90,7 @@ struct Server::Impl {
   ServerOptions options;
   ServerLog& log;
   PackageCatalogue catalogue;
+  std::size_t workers;
   asio::io_context io;
   asio::thread_pool pool;
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
@@ -166,7 +197,8 @@ bool Server::Start(std::string* error) {
     return false;
   };
   std::string scan_error;
-  if (d.catalogue.Scan(&scan_error).empty() && !scan_error.empty()) return fail(scan_error);
+  std::vector<PackageFile> files = d.catalogue.Scan(&scan_error);
+  if (files.empty() && !scan_error.empty()) return fail(scan_error);
   if (d.options.sign_key) {
     std::optional<std::string> secret = ReadSecretKey(*d.options.sign_key, &scan_error);
     if (!secret) return fail(scan_error);
@@ -177,27 +209,29 @@ bool Server::Start(std::string* error) {
   }
   if (d.options.listen.empty()) return fail("no --listen address given");
   const bool default_state = d.options.state.empty();
-  if (default_state) d.options.state = DefaultStateFolder();
+  std::string note;
+  if (default_state) d.options.state = OwnStateFolder(DefaultStateFolder(), false, note);
   for (int attempt = 0;; ++attempt) {
+    if (d.options.state.empty()) return fail(note);
+    if (!note.empty()) d.log.Line(note);
     // Stored frames inside the package would be served as package files.
     if (d.catalogue.Contains(d.options.state))
       return fail("the state folder " + d.options.state.string() +
                   " lies inside the package folder");
     std::error_code ec;
     fs::create_directories(d.options.state, ec);
-    if (default_state)
-      fs::permissions(d.options.state, fs::perms::owner_all, fs::perm_options::replace, ec);
     if (!fs::is_directory(d.options.state))
       return fail("cannot make the state folder " + d.options.state.string());
     // One server per state folder: a second would delete the first one's frames.
-    d.state_lock = ::open((d.options.state / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    d.state_lock =
+        ::open((d.options.state / "lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (d.state_lock >= 0 && ::flock(d.state_lock, LOCK_EX | LOCK_NB) == 0) break;
     if (d.state_lock >= 0) ::close(d.state_lock);
     d.state_lock = -1;
     if (!default_state || attempt > 0)
       return fail("the state folder " + d.options.state.string() +
                   " is in use by another quorvane-server");
-    d.options.state = DefaultStateFolder().string() + "-" + std::to_string(::getpid());
+    d.options.state = OwnStateFolder(DefaultStateFolder(), true, note);
   }
 
   FrameCache::Options cache_options;
@@ -205,6 +239,7 @@ bool Server::Start(std::string* error) {
   cache_options.memory_limit = d.options.cache_memory;
   cache_options.level = std::clamp(d.options.level, 0, 9);
   cache_options.enabled = d.options.cache;
+  cache_options.parallel = static_cast<int>(d.workers);
   d.cache = std::make_unique<FrameCache>(
       cache_options, d.catalogue,
       [&d](std::function<void()> job) { asio::post(d.pool, std::move(job)); },
@@ -259,6 +294,7 @@ bool Server::Start(std::string* error) {
   const int io_threads = std::max(1, d.options.io_threads);
   for (int i = 0; i < io_threads; ++i)
     d.threads.emplace_back([&d] { d.io.run(); });
+  d.cache->PrepareAll(std::move(files));
   std::lock_guard guard(d.mutex);
   d.started = true;
   return true;
@@ -292,6 +328,8 @@ void Server::Stop() {
   });
   for (auto& session : open)
     session->Close("server stopping");
+  // Compression in progress ends at its next slice, and nothing half-prepared is kept.
+  if (d.cache) d.cache->Cancel();
   d.work.reset();
   d.stopped_cv.notify_all();
 }

@@ -441,7 +441,7 @@ void Session::Fill() {
     if (frames->memory) {
       out.memory = frames->memory;
     } else {
-      out.fd = ::open(frames->disk.c_str(), O_RDONLY | O_CLOEXEC);
+      out.fd = frames->stored ? ::fcntl(frames->stored->fd(), F_DUPFD_CLOEXEC, 0) : -1;
       if (out.fd < 0) {
         CloseOnStrand("could not send " + LogSafe(file.folder + file.name) +
                       ": stored frames unreadable: " + std::strerror(errno) +

@@ -22,6 +22,15 @@ void AppendFrame(std::string& out, std::string_view payload, bool compressed) {
   out += FrameTrailer(kKindObject, compressed);
 }
 
+// The announcement (when the payload is large enough to need one), then the object's frame.
+std::string Frames(std::string_view announcement, std::string_view payload, bool compressed) {
+  std::string out;
+  if (payload.size() >= kAnnouncedPayload) AppendFrame(out, announcement, true);
+  out.reserve(out.size() + payload.size() + kFrameOverhead);
+  AppendFrame(out, payload, compressed);
+  return out;
+}
+
 std::string Announcement(const TZelObject& object) {
   TZelSObjectAnswer answer;
   answer.ZelWhat = protocol::kHeaderInfo;
@@ -50,12 +59,9 @@ std::string ObjectFrames(const TZelObject& object, int level, bool* compressed_o
       compressed = true;
     }
   }
-  std::string out;
-  if (payload.size() >= kAnnouncedPayload) AppendFrame(out, Announcement(object), true);
-  out.reserve(out.size() + payload.size() + kFrameOverhead);
-  AppendFrame(out, payload, compressed);
   if (compressed_out != nullptr) *compressed_out = compressed;
-  return out;
+  return Frames(payload.size() >= kAnnouncedPayload ? Announcement(object) : std::string(), payload,
+                compressed);
 }
 
 std::string AnswerFrames(std::string_view what, const std::vector<std::string>& items) {
@@ -66,27 +72,25 @@ std::string AnswerFrames(std::string_view what, const std::vector<std::string>& 
   return ObjectFrames(answer, 0);
 }
 
-FileFrames BuildFileFrames(const PackageFile& file, std::string data, int level) {
+FileObject SerializeFile(const PackageFile& file, std::string data) {
   TSOFile object;
   object.xFileName = file.name;
   object.xRelativePath = file.folder;
   const std::size_t dot = file.name.rfind('.');
   object.xFileType = dot == std::string::npos ? std::string() : LowerCase(file.name.substr(dot));
   object.xFileSize = static_cast<std::int32_t>(data.size());
-  const bool worth = level > 0 && WorthCompressing(data);
+  FileObject result;
+  result.worth_compressing = WorthCompressing(data);
   object.xData = std::move(data);
-  FileFrames frames;
-  frames.bytes = ObjectFrames(object, worth ? level : 0, &frames.compressed);
-  return frames;
+  result.stream = std::make_shared<const std::string>(ObjectToStream(object));
+  result.announcement = Announcement(object);
+  return result;
 }
 
-std::uint64_t ContentHash(std::string_view bytes) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : bytes) {
-    hash ^= c;
-    hash *= 1099511628211ull;
-  }
-  return hash;
+std::string FileFrames(const FileObject& object, const std::string* compressed) {
+  if (compressed != nullptr && compressed->size() < object.stream->size())
+    return Frames(object.announcement, *compressed, true);
+  return Frames(object.announcement, *object.stream, false);
 }
 
 }  // namespace quorvane::server

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,15 +32,18 @@ std::string AnswerFrames(std::string_view what, const std::vector<std::string>& 
 // shrink by at least 3 %. Already compressed formats do not.
 bool WorthCompressing(std::string_view data);
 
-struct FileFrames {
-  std::string bytes;  // announcement (if any) and the TSOFile frame
-  bool compressed = false;
+// One package file as a TSOFile, before its payload is compressed.
+struct FileObject {
+  std::shared_ptr<const std::string> stream;  // the object stream
+  std::string announcement;                   // its "HeaderInfo" block
+  bool worth_compressing = false;
 };
 
-// The frames of one package file whose contents are `data`.
-FileFrames BuildFileFrames(const PackageFile& file, std::string data, int level);
+// The TSOFile of a package file whose contents are `data`.
+FileObject SerializeFile(const PackageFile& file, std::string data);
 
-// 64-bit FNV-1a of the bytes.
-std::uint64_t ContentHash(std::string_view bytes);
+// The frames of `object` around `payload`: its stream, or `compressed` that
+// stream as a block when that is smaller.
+std::string FileFrames(const FileObject& object, const std::string* compressed);
 
 }  // namespace quorvane::server

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <deque>
 #include <future>
 #include <mutex>
 
@@ -15,6 +16,7 @@
 #include "objects/protocol.h"
 #include "objects/register_classes.h"
 #include "server_fixture.h"
+#include "slice_compressor.h"
 #include "transport/bzip_block.h"
 #include "transport/frame_format.h"
 #include "wire.h"
@@ -239,6 +241,122 @@ TEST_F(FrameCacheTest, StoredFramesOfAnEarlierRunAreRemovedAtStart) {
   auto cache = Make();
   EXPECT_FALSE(fs::exists(temp_.path() / "state" / "0123-1-9.frm"));
   EXPECT_TRUE(fs::exists(temp_.path() / "state" / "keep.txt"));
+}
+
+TEST_F(FrameCacheTest, AlteredStoredFramesAreNotSentButPreparedAgain) {
+  WriteFile(root_ / "a.txt", TextBytes(50000, 1));
+  const struct {
+    const char* what;
+    void (*alter)(const fs::path&);
+  } cases[] = {
+      {"a byte changed", [](const fs::path& p) { WriteFile(p, "X" + ReadText(p).substr(1)); }},
+      {"cut short", [](const fs::path& p) { fs::resize_file(p, 100); }}};
+  for (const auto& c : cases) {
+    auto cache = Make(1000);  // nothing stays in memory: every hit is read from the state folder
+    Acquire(*cache, Find("a.txt"));
+    auto stored = Acquire(*cache, Find("a.txt"));
+    ASSERT_TRUE(stored && stored->stored && !stored->memory) << c.what;
+    c.alter(stored->disk);
+    auto again = Acquire(*cache, Find("a.txt"));
+    ASSERT_TRUE(again && again->memory) << c.what;
+    EXPECT_EQ(dynamic_cast<TSOFile&>(*Decode(SplitFrames(*again->memory).back())).xData,
+              TextBytes(50000, 1))
+        << c.what;
+    EXPECT_EQ(cache->GetStats().preparations, 2u) << c.what;
+  }
+}
+
+TEST_F(FrameCacheTest, ACancelledPreparationEndsBetweenSlicesAndStoresNothing) {
+  WriteFile(root_ / "a.txt", TextBytes(3 * SliceSize(9), 1));
+  std::deque<std::function<void()>> jobs;
+  FrameCache::Options options;
+  options.folder = temp_.path() / "state";
+  FrameCache cache(options, catalogue_, [&](std::function<void()> job) { jobs.push_back(job); });
+  std::string error = "not answered";
+  cache.Acquire(Find("a.txt"), [&](std::shared_ptr<const PreparedFrames> frames,
+                                   const std::string& e) { error = frames ? "" : e; });
+  auto run = [&jobs] {
+    auto job = std::move(jobs.front());
+    jobs.pop_front();
+    job();
+  };
+  run();  // the reading and the first slice
+  run();  // the second slice
+  ASSERT_EQ(jobs.size(), 1u);
+  cache.Cancel();
+  while (!jobs.empty())
+    run();
+  EXPECT_NE(error.find("stopping"), std::string::npos) << error;
+  EXPECT_EQ(cache.GetStats().failures, 1u);
+  EXPECT_TRUE(fs::is_empty(temp_.path() / "state"));
+}
+
+TEST_F(FrameCacheTest, AWaiterPastItsPatienceGetsPlainFramesWhileTheCompressionGoesOn) {
+  WriteFile(root_ / "a.txt", TextBytes(3 * SliceSize(9), 1));
+  std::deque<std::function<void()>> jobs;
+  FrameCache::Options options;
+  options.folder = temp_.path() / "state";
+  options.patience = std::chrono::seconds(0);
+  FrameCache cache(options, catalogue_, [&](std::function<void()> job) { jobs.push_back(job); });
+  std::vector<std::shared_ptr<const PreparedFrames>> got;
+  auto acquire = [&] {
+    cache.Acquire(Find("a.txt"), [&](std::shared_ptr<const PreparedFrames> frames,
+                                     const std::string&) { got.push_back(frames); });
+  };
+  acquire();
+  jobs.front()();  // the reading and the first slice
+  ASSERT_EQ(got.size(), 1u);
+  for (jobs.pop_front(); !jobs.empty(); jobs.pop_front())
+    jobs.front()();
+  acquire();  // the compressed frames, kept
+  ASSERT_EQ(got.size(), 2u);
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    ASSERT_TRUE(got[i]);
+    EXPECT_EQ(got[i]->compressed, i == 1);
+    EXPECT_EQ(dynamic_cast<TSOFile&>(*Decode(SplitFrames(*got[i]->memory).back())).xData,
+              TextBytes(3 * SliceSize(9), 1));
+  }
+}
+
+TEST_F(FrameCacheTest, PrepareAllPreparesEveryFileLargestFirst) {
+  for (const auto& [name, size] : {std::pair{"small", 1000}, {"big", 30000}, {"mid", 5000}})
+    WriteFile(root_ / name, TextBytes(size, 1));
+  FrameCache::Options options;
+  options.folder = temp_.path() / "state";
+  std::vector<std::string> log;
+  FrameCache cache(
+      options, catalogue_, [](std::function<void()> job) { job(); },
+      [&](const std::string& line) { log.push_back(line); });
+  cache.PrepareAll(catalogue_.Scan());
+  EXPECT_EQ(cache.GetStats().preparations, 3u);
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log.front().find("prepared big; 1 of 3 files"), std::string::npos) << log.front();
+  EXPECT_NE(log.back().find("3 of 3 files"), std::string::npos) << log.back();
+}
+
+TEST(SliceCompressorTest, TheJoinedSlicesDecodeAsOneStream) {
+  std::string runs;  // runs of exactly four: the library's run-length step grows them most
+  for (int i = 0; runs.size() < 3 * SliceSize(1) + 5; ++i)
+    runs += std::string(4, static_cast<char>('a' + i % 2));
+  const std::pair<std::string, int> cases[] = {{TextBytes(2 * SliceSize(9) + 12345, 1), 9},
+                                               {runs, 1},
+                                               {NoiseBytes(SliceSize(2) + 1, 2), 2},
+                                               {"short", 9},
+                                               {"", 9}};
+  for (const auto& [payload, level] : cases) {
+    std::string block;
+    std::deque<std::function<void()>> queue;  // run in turn, as a pool would
+    CompressInSlices(
+        std::make_shared<const std::string>(payload), level, 2,
+        [&](std::function<void()> job) { queue.push_back(std::move(job)); }, {},
+        [&](std::optional<std::string> b, const std::string& error) { block = b.value_or(error); });
+    for (; !queue.empty(); queue.pop_front())
+      queue.front()();
+    EXPECT_EQ(DecompressBlock(block.data(), block.size()), payload) << payload.size() << " bytes";
+    if (payload.size() <= SliceSize(level)) {  // one slice: what the library alone makes
+      EXPECT_EQ(block, CompressBlock(payload.data(), payload.size(), level));
+    }
+  }
 }
 
 TEST(WireTest, AnnouncementFromFiveThousandPayloadBytes) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "install_client.h"
@@ -113,7 +114,7 @@ TEST_F(InstallTest, SeveralHundredFilesAndABigOneArriveWholeThenNothingThenOnlyT
   // Each file was prepared once, however many installations sent it.
   const FrameCache::Stats stats = server.server().CacheStats();
   EXPECT_EQ(stats.preparations, 353u);
-  EXPECT_EQ(stats.hits, 160u);  // the Images files, twice
+  EXPECT_GE(stats.hits, 160u);  // the Images files, twice, and any prepared at start
 }
 
 TEST_F(InstallTest, ASecondRunOfACompleteTopAndDbInstallationSendsNoFile) {
@@ -179,11 +180,14 @@ TEST_F(InstallTest, ServesFromTheStateFolderBeyondTheMemoryLimit) {
   for (const auto& entry : fs::directory_iterator(temp_.path() / "state" / "frames"))
     stored += entry.path().extension() == ".frm";
   EXPECT_EQ(stored, 10);
-  EXPECT_EQ(server.server().CacheStats().hits, 10u);
+  EXPECT_GE(server.server().CacheStats().hits, 10u);
 }
 
-TEST_F(InstallTest, StoppingClosesAnInstallationInProgressAtOnce) {
-  WriteFile(package_ / "Big.bin", NoiseBytes(64 << 20, 5));
+TEST_F(InstallTest, StoppingDuringTheCompressionOfALargeFileClosesAtOnceAndKeepsNothing) {
+  std::string big;
+  for (const std::string block = TextBytes(1 << 20, 5); big.size() < (std::size_t{256} << 20);)
+    big += block;
+  WriteFile(package_ / "Big.txt", big);
   ServerProcess server(Options(), temp_.path() / "server.log");
   // An installer that asks and then reads nothing: the server's writes stall.
   const int fd = ConnectTo("127.0.0.1", server.port(), 5000);
@@ -194,18 +198,52 @@ TEST_F(InstallTest, StoppingClosesAnInstallationInProgressAtOnce) {
       ObjectFrames(hello, 0) + ObjectFrames(*BuildInstallRequest(target_, false), 0);
   ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL),
             static_cast<ssize_t>(request.size()));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (ReadText(temp_.path() / "server.log").find("installing:") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  for (const char* line : {"installing:", "cache: compressing Big.txt"})
+    while (ReadText(temp_.path() / "server.log").find(line) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const auto before = std::chrono::steady_clock::now();
   server.server().Stop();
   server.server().Wait();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+  // 4x the slowest stop seen (14 s, ThreadSanitizer on a loaded 2-core machine; about
+  // 1 s natively); the whole compression took 88 s there before stops cancelled it.
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(60));
   const std::string log = ReadText(temp_.path() / "server.log");
   EXPECT_NE(log.find("closed: server stopping"), std::string::npos) << log;
+  EXPECT_NE(log.find("preparation of Big.txt abandoned"), std::string::npos) << log;
+  EXPECT_TRUE(fs::is_empty(temp_.path() / "state" / "frames"));
   ::close(fd);
+}
+
+TEST_F(InstallTest, ADefaultStateFolderThatIsNotPrivatelyOursIsLeftAlone) {
+  WriteFile(package_ / "a.txt", "a");
+  const std::string saved = std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "";
+  ::setenv("TMPDIR", temp_.path().c_str(), 1);
+  const fs::path squatted = DefaultStateFolder(), elsewhere = temp_.path() / "elsewhere";
+  // Made first by another: open to all, a link to another folder, another user's.
+  for (const int kind : {0, 1, 2}) {
+    if (kind == 2 && ::geteuid() != 0) continue;  // only root can give a folder away
+    fs::remove_all(squatted);
+    fs::create_directory(kind == 1 ? elsewhere : squatted);
+    if (kind == 1) fs::create_directory_symlink(elsewhere, squatted);
+    fs::permissions(squatted, kind == 0 ? fs::perms::all : fs::perms::owner_all);
+    if (kind == 2) {
+      ASSERT_EQ(::chown(squatted.c_str(), 65534, 65534), 0);
+    }
+    ServerOptions options = Options();
+    options.state.clear();
+    const fs::path log = temp_.path() / ("server" + std::to_string(kind) + ".log");
+    {
+      ServerProcess server(options, log);
+      EXPECT_TRUE(Install(server.port()).finished) << kind;
+    }
+    EXPECT_NE(ReadText(log).find("state folder " + squatted.string() + " refused"),
+              std::string::npos)
+        << ReadText(log);
+    EXPECT_FALSE(fs::exists(squatted / "frames") || fs::exists(elsewhere / "frames")) << kind;
+  }
+  saved.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", saved.c_str(), 1);
 }
 
 TEST_F(InstallTest, AFileThatCannotBeSentEndsWithoutFinAndTheNextRequestCompletes) {
