@@ -12,7 +12,14 @@ warm-up installation first, as the archive is prepared before its timing.
 Prints both times, the ratio (installer / tar pipeline; goal <= 1.0), and the
 installer's peak resident memory against the largest file (goal <= 2.5x).
 
+With --sign, the comparison is instead signed against unsigned installations: a
+second server signs its manifest with a key made by `quorvane-server keygen`, and
+the installers it serves hold the public key (so every file is hashed and checked
+before it is written). Installations alternate between the two, --rounds of each;
+the medians and their ratio are printed (goal <= 1.10).
+
     bench/install_vs_tar.py [--build build/default] [--megabytes 200] [--text-share 0.5]
+                            [--sign [--rounds 3]]
 """
 import argparse
 import os
@@ -20,6 +27,7 @@ import random
 import resource
 import shutil
 import socket
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -86,6 +94,9 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
     parser.add_argument("--text-share", type=float, default=0.5,
                         help="share of the package in text-like files (0 to 1)")
+    parser.add_argument("--sign", action="store_true",
+                        help="compare signed installations with unsigned ones instead of tar")
+    parser.add_argument("--rounds", type=int, default=3, help="installations of each kind (--sign)")
     options = parser.parse_args()
     setup = os.path.abspath(os.path.join(options.build, "src/app/quorvane-setup"))
     server = os.path.abspath(os.path.join(options.build, "server/quorvane-server"))
@@ -114,20 +125,25 @@ def main():
                                 "-p", f"{work}/danted.pid", "-N", "1"], log))
         wait_port("127.0.0.1", relay_port)
 
-        server_port = free_port()
-        args = [server, "--package", package, "--state", f"{work}/state", "--log", f"{work}/server.log"]
-        for ip in ("127.0.0.1", "127.0.0.2", "127.0.0.3"):
-            args += ["--listen", f"{ip}:{server_port}"]
-        processes.append(start(args, log))
-        for ip in ("127.0.0.1", "127.0.0.2", "127.0.0.3"):
-            wait_port(ip, server_port)
+        def start_server(name, extra=()):
+            port = free_port()
+            args = [server, "--package", package, "--state", f"{work}/{name}-state",
+                    "--log", f"{work}/{name}.log", *extra]
+            for ip in ("127.0.0.1", "127.0.0.2", "127.0.0.3"):
+                args += ["--listen", f"{ip}:{port}"]
+            processes.append(start(args, log))
+            for ip in ("127.0.0.1", "127.0.0.2", "127.0.0.3"):
+                wait_port(ip, port)
+            return port
 
-        def install(name):
+        server_port = start_server("server")
+
+        def install(name, server_port=server_port, site=""):
             folder = os.path.join(work, name)
             os.makedirs(folder)
             shutil.copy2(setup, folder)
             with open(os.path.join(folder, "site.toml"), "w") as f:
-                f.write('relay_lan_prefix = "127.0.0."\n')
+                f.write('relay_lan_prefix = "127.0.0."\n' + site)
             settings = os.path.join(folder, "settings.toml")
             with open(settings, "w") as f:
                 f.write(f"[Server]\nPORTINST = {server_port}\nPROXYPORT = {relay_port}\n"
@@ -142,11 +158,33 @@ def main():
             setup_log = open(os.path.join(folder, "db", "setup.log"), errors="replace").read()
             if "installation finished" not in setup_log:
                 sys.exit(f"installation into {folder} did not finish; see its db/setup.log")
-            return elapsed, usage.ru_maxrss * 1024
+            return elapsed, usage.ru_maxrss * 1024, usage.ru_utime + usage.ru_stime
 
-        warm, _ = install("warm-up")
+        if options.sign:
+            key = os.path.join(work, "vendor.key")
+            subprocess.run([server, "keygen", "--key", key], check=True, stdout=subprocess.DEVNULL)
+            public_key = open(key + ".pub").read().strip()
+            signed_port = start_server("signed", ["--sign-key", key])
+            site = f'package_public_key = "{public_key}"\n'
+            install("warm-up", server_port)
+            install("warm-up-signed", signed_port, site)
+            plain, signed = [], []
+            for round in range(options.rounds):
+                plain.append(install(f"plain-{round}", server_port))
+                signed.append(install(f"signed-{round}", signed_port, site))
+                print(f"round {round + 1}: unsigned {plain[-1][0]:.2f} s (installer CPU "
+                      f"{plain[-1][2]:.2f} s), signed {signed[-1][0]:.2f} s (CPU {signed[-1][2]:.2f} s)")
+            # The installer's own CPU time moves less with the machine's load than the clock.
+            for what, index in (("time", 0), ("installer CPU", 2)):
+                a = statistics.median(run[index] for run in plain)
+                b = statistics.median(run[index] for run in signed)
+                print(f"median {what}: unsigned {a:.2f} s, signed {b:.2f} s, ratio {b / a:.3f}"
+                      " (goal <= 1.10)")
+            return
+
+        warm, _, _ = install("warm-up")
         print(f"warm-up installation (the server prepares its frames): {warm:.2f} s")
-        installer_time, peak = install("program")
+        installer_time, peak, _ = install("program")
 
         archive_folder = os.path.join(work, "www")
         os.makedirs(archive_folder)

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <sstream>
+#include <string_view>
 
 #include "util/codec.h"
 
@@ -15,7 +16,9 @@ constexpr const char* kDescription = R"(NAME
 SYNOPSIS
   quorvane-server --package DIR --listen ADDR:PORT [--listen ADDR:PORT ...]
                   [--state DIR] [--level 0-9] [--updater FILE]
-                  [--fin-message TEXT] [--log FILE|-] [limits]
+                  [--fin-message TEXT] [--log FILE|-] [--sign-key FILE]
+                  [--package-version N] [limits]
+  quorvane-server keygen --key FILE
 
 DESCRIPTION
   Greets every installer that connects, compares the inventory it sends with
@@ -23,8 +26,13 @@ DESCRIPTION
   files that have one), and sends what is missing or different: the files of
   the DB folder, then those of the other sub-folders, then the top-level
   files, followed by "Fin" (or "FinMessage"). Each file is compressed once
-  and the prepared frames are shared by every installer. Stops cleanly on
-  SIGINT or SIGTERM.)";
+  and the prepared frames are shared by every installer. With --sign-key,
+  every installation starts with the package's manifest signed by that key.
+  Stops cleanly on SIGINT or SIGTERM.
+
+  keygen --key FILE writes a new Ed25519 key pair: the secret key to FILE
+  (mode 0600) and the public key, one base64 line, to FILE.pub; it never
+  overwrites an existing file.)";
 
 constexpr const char* kFooter = R"(
 FILES
@@ -46,13 +54,37 @@ EXIT STATUS
 
 }  // namespace
 
+namespace {
+
+CommandLine ParseKeygen(int argc, const char* const* argv) {
+  CommandLine result;
+  CLI::App app("Write a new signing key pair: FILE (secret, mode 0600) and FILE.pub (public)",
+               "quorvane-server keygen");
+  std::string key;
+  app.add_option("--key", key, "File for the secret key; the public key goes to FILE.pub")
+      ->required();
+  try {
+    app.parse(argc - 1, argv + 1);
+    result.keygen = key;
+  } catch (const CLI::ParseError& e) {
+    std::ostringstream out, err;
+    result.exit_code = app.exit(e, out, err);
+    result.message = out.str() + err.str();
+  }
+  return result;
+}
+
+}  // namespace
+
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "keygen") return ParseKeygen(argc, argv);
   CommandLine result;
   ServerOptions& o = result.options;
   CLI::App app(kDescription, "quorvane-server");
   app.footer(kFooter);
   app.get_formatter()->column_width(34);
-  std::string package, state, updater, fin_message;
+  std::string package, state, updater, fin_message, sign_key;
+  std::uint64_t package_version = 0;
   std::size_t cache_mb = o.cache_memory >> 20;
   std::size_t max_frame_kb = o.max_frame >> 10;
   bool no_cache = false;
@@ -74,6 +106,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   app.add_option("--fin-message", fin_message,
                  "End with \"FinMessage\" and this text (shown to the user) instead of \"Fin\"");
   app.add_option("--log", result.log, "Log file, or - for stderr")->capture_default_str();
+  app.add_option("--sign-key", sign_key,
+                 "Secret key (from keygen): sign the package manifest sent before every "
+                 "installation")
+      ->check(CLI::ExistingFile);
+  auto* version = app.add_option("--package-version", package_version,
+                                 "Version in the signed manifest; it must grow with every change "
+                                 "(default: the newest modification time in seconds)");
   app.add_option("--idle-timeout", o.idle_seconds,
                  "Seconds a connection may stay silent before it is closed")
       ->check(CLI::Range(1, 86400))
@@ -115,6 +154,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   o.package = package;
   o.state = state;
   if (!updater.empty()) o.updater = std::filesystem::path(updater);
+  if (!sign_key.empty()) o.sign_key = std::filesystem::path(sign_key);
+  if (version->count() > 0) o.package_version = package_version;
   o.fin_message = Utf8ToCp1252(fin_message);
   o.cache = !no_cache;
   o.cache_memory = cache_mb << 20;

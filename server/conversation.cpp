@@ -72,12 +72,13 @@ std::string Conversation::Receive(std::unique_ptr<TZelObject> object) {
   return "an object of class " + LogSafe(object->Class().name, 60);
 }
 
-void Conversation::Planned(InstallPlan plan) {
+void Conversation::Planned(InstallPlan plan, std::shared_ptr<const std::string> manifest) {
   plan_ = std::move(plan);
   planned_ = true;
   host_.Log("installing: " + std::to_string(plan_.files.size()) + " of " +
             std::to_string(plan_.package_files) + " files to send, " + std::to_string(plan_.bytes) +
             " bytes");
+  if (manifest) steps_.push_back({std::move(manifest), -1});
   steps_.push_back({std::make_shared<const std::string>(AnswerFrames(
                         protocol::kInstallBegin,
                         {Utf8ToCp1252(package_name_), std::to_string(plan_.files.size()),

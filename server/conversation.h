@@ -64,7 +64,9 @@ class Conversation {
   // A decoded object. Empty when it was of use, else what it was: the session
   // counts it as unreadable.
   std::string Receive(std::unique_ptr<TZelObject> object);
-  void Planned(InstallPlan plan);
+  // The plan, and the frames of the signed manifest that go before the beginning
+  // word when the package is signed.
+  void Planned(InstallPlan plan, std::shared_ptr<const std::string> manifest = nullptr);
   void Prepared(int index, std::shared_ptr<const PreparedFrames> frames);
   void Failed(int index, const std::string& error);
 

@@ -11,8 +11,6 @@
 #include <cstring>
 #include <fstream>
 
-#include <openssl/evp.h>
-
 #include "slice_compressor.h"
 #include "wire.h"
 
@@ -45,19 +43,19 @@ constexpr std::size_t kLoggedCompression = std::size_t{32} << 20;  // long enoug
 
 // SHA-256 of `bytes`, or of the `size` bytes of the open file `fd`; false when
 // the file cannot be read whole.
-bool Sha256(std::string_view bytes, int fd, std::int64_t size, std::array<unsigned char, 32>& out) {
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                  EVP_MD_CTX_free);
-  bool ok = context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
-  if (ok && fd < 0) ok = EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) == 1;
+bool Sha256(std::string_view bytes, int fd, std::int64_t size, Sha256Digest& out) {
+  quorvane::Sha256 hash;
+  if (fd < 0) hash.Update(bytes);
   std::string chunk(fd < 0 ? 0 : kCheckChunk, '\0');
-  for (std::int64_t at = 0; ok && fd >= 0 && at < size;) {
+  for (std::int64_t at = 0; fd >= 0 && at < size;) {
     const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
-    ok = n > 0 && EVP_DigestUpdate(context.get(), chunk.data(), static_cast<std::size_t>(n)) == 1;
+    if (n <= 0) return false;
+    hash.Update(std::string_view(chunk.data(), static_cast<std::size_t>(n)));
     at += n;
   }
-  return ok && EVP_DigestFinal_ex(context.get(), out.data(), nullptr) == 1;
+  out = hash.Final();
+  return true;
 }
 
 std::string MiB(std::int64_t bytes) {

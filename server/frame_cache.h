@@ -98,7 +98,7 @@ class FrameCache {
 
  private:
   struct Entry;
-  using Digest = std::array<unsigned char, 32>;
+  using Digest = Sha256Digest;
   struct Built {
     std::shared_ptr<const std::string> bytes;
     std::int64_t file_size = 0;

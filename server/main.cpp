@@ -6,6 +6,7 @@
 #include "command_line.h"
 #include "server.h"
 #include "server_log.h"
+#include "signing_key.h"
 
 int main(int argc, char** argv) {
   using namespace quorvane::server;
@@ -13,6 +14,16 @@ int main(int argc, char** argv) {
   if (command.exit_code >= 0) {
     std::fputs(command.message.c_str(), command.exit_code == 0 ? stdout : stderr);
     return command.exit_code == 0 ? 0 : 2;
+  }
+  if (command.keygen) {
+    std::string error;
+    if (!WriteKeyPair(*command.keygen, &error)) {
+      std::fprintf(stderr, "quorvane-server: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("secret key: %s\npublic key: %s.pub\n", command.keygen->c_str(),
+                command.keygen->c_str());
+    return 0;
   }
   ServerLog log;
   std::string error;

@@ -16,7 +16,9 @@
 #include "objects/protocol.h"
 #include "objects/register_classes.h"
 #include "session.h"
+#include "signing_key.h"
 #include "transport/frame_format.h"
+#include "util/codec.h"
 #include "wire.h"
 
 namespace quorvane::server {
@@ -94,6 +96,7 @@ struct Server::Impl {
   asio::thread_pool pool;
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
   std::unique_ptr<FrameCache> cache;
+  std::unique_ptr<PackageSigner> signer;
   SessionContext context;
   std::unique_ptr<DecodeBudget> decode_budget;  // after context: its waiters hold sessions
   std::vector<std::unique_ptr<tcp::acceptor>> acceptors;
@@ -198,6 +201,14 @@ bool Server::Start(std::string* error) {
   std::string scan_error;
   std::vector<PackageFile> files = d.catalogue.Scan(&scan_error);
   if (files.empty() && !scan_error.empty()) return fail(scan_error);
+  if (d.options.sign_key) {
+    std::optional<std::string> secret = ReadSecretKey(*d.options.sign_key, &scan_error);
+    if (!secret) return fail(scan_error);
+    d.signer = std::make_unique<PackageSigner>(std::move(*secret), d.catalogue,
+                                               Utf8ToCp1252(d.catalogue.Root().filename().string()),
+                                               d.options.package_version);
+    d.context.signer = d.signer.get();
+  }
   if (d.options.listen.empty()) return fail("no --listen address given");
   const bool default_state = d.options.state.empty();
   std::string note;

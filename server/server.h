@@ -42,6 +42,9 @@ struct ServerOptions {
   std::size_t max_decode_total = std::size_t{384} << 20;
   int io_threads = 2;
   int workers = 0;  // 0: one per core
+  // The vendor's secret key: a signed "PackageManifest" precedes every installation.
+  std::optional<std::filesystem::path> sign_key;
+  std::optional<std::uint64_t> package_version;  // the manifest's; default: newest time
 };
 
 // "127.0.0.1:700", "[::1]:700" -> address and port; nothing when malformed.

@@ -315,7 +315,10 @@ void Session::Plan(std::unique_ptr<TSOFilesList> request) {
     std::vector<PackageFile> package = self->context_.catalogue->Scan(&error);
     auto plan = std::make_shared<InstallPlan>();
     if (error.empty()) *plan = PlanInstallation(package, Inventory::FromFilesList(*shared));
-    asio::post(self->strand_, [self, plan, error] {
+    std::shared_ptr<const std::string> manifest;
+    if (error.empty() && self->context_.signer)
+      manifest = self->context_.signer->Frames(package, &error);
+    asio::post(self->strand_, [self, plan, manifest, error] {
       --self->pool_jobs_;
       self->planning_ = false;
       if (self->closed_) return;
@@ -323,7 +326,7 @@ void Session::Plan(std::unique_ptr<TSOFilesList> request) {
         self->CloseOnStrand("package unavailable: " + error);
         return;
       }
-      self->conversation_.Planned(std::move(*plan));
+      self->conversation_.Planned(std::move(*plan), manifest);
       self->WriteNext();
       self->Pump();
     });

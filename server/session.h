@@ -23,6 +23,7 @@
 #include "conversation.h"
 #include "decode_budget.h"
 #include "frame_cache.h"
+#include "package_signer.h"
 #include "server.h"
 #include "transport/frame_reassembler.h"
 
@@ -37,6 +38,7 @@ struct SessionContext {
   asio::thread_pool* pool = nullptr;
   ConversationScript script;
   std::function<void(std::uint64_t id)> on_closed;  // frees the connection's slot
+  PackageSigner* signer = nullptr;                  // with --sign-key
   // Payload bytes received and not yet decoded, by all connections together,
   // and their ceiling: bytes are charged as they arrive, and a connection whose
   // bytes would pass it is closed.

@@ -7,6 +7,8 @@
 #include "objects/answers.h"
 #include "objects/files.h"
 #include "objects/protocol.h"
+#include "settings/settings.h"
+#include "util/codec.h"
 #include "util/diagnostic_log.h"
 #include "util/text.h"
 #include "util/tick.h"
@@ -47,6 +49,7 @@ bool InstallationExchange::SendInstallRequest() {
     facts_set_ = true;
   }
   std::unique_ptr<TSOFilesList> request = BuildInstallRequest(link_.RequestParent(), facts_);
+  if (verifier_) verifier_->LeaveOutOfInventory(*request);
   DiagnosticLog(kLogLayer, "request " + request->xWhat.substr(0, request->xWhat.find('\n')) +
                                " with " + std::to_string(request->xFileNames->Count()) +
                                " files in the inventory");
@@ -57,6 +60,8 @@ bool InstallationExchange::SendInstallRequest() {
 
 bool InstallationExchange::RunInstallSession() {
   outcome_ = {};
+  verifier_ = PackageVerifier::FromSite();
+  if (verifier_) verifier_->CheckInstalledFiles();
   WindowRef connecting = ui_.ShowConnectingWindow();
   if (!SendInstallRequest()) {
     ui_.CloseConnectingWindow(connecting);
@@ -66,6 +71,7 @@ bool InstallationExchange::RunInstallSession() {
   }
   const bool finished = ReceiveInstallation(connecting);
   ui_.CloseConnectingWindow(connecting);
+  if (RefusedAsUnsigned()) return false;
   if (!finished) {
     DiagnosticLog(kLogLayer, "installation not finished: " + outcome_.failure);
     ui_.ShowMessageDialog(kColourButtonFace, "Serveur don't answer", "Try again in few minutes.");
@@ -95,9 +101,40 @@ bool InstallationExchange::RunInstallSession() {
   return true;
 }
 
+bool InstallationExchange::RefusedAsUnsigned() {
+  using namespace literals;
+  if (!verifier_) return false;
+  verifier_->Save();
+  if (verifier_->Verified()) return false;
+  outcome_.updater_written = false;
+  if (!outcome_.finished) return false;  // the silence is reported as such
+  DiagnosticLog(kLogLayer, "installation refused: the package is not signed by its vendor");
+  ui_.ShowMessageDialog(
+      kColourButtonFace, kPlainCaption,
+      IsEnglish() ? "Installation refused: the package is not signed by its vendor."
+                  : "Installation refusée : le paquet n'est pas signé par son éditeur."_w);
+  return true;
+}
+
 void InstallationExchange::ShowOverallProgress() {
   ui_.UpdateDownloadProgress(download_, bytes_expected_, outcome_.bytes_received, files_expected_,
                              outcome_.files_received);
+}
+
+void InstallationExchange::CountFile(const TSOFile& file, bool written,
+                                     const std::string& failure) {
+  const bool updater =
+      file.xRelativePath.empty() && SameText(file.xFileName, protocol::kDeliveredUpdater);
+  if (written) {
+    ++outcome_.files_written;
+    if (updater) outcome_.updater_written = true;
+  } else {
+    if (outcome_.files_not_written++ == 0) outcome_.first_not_written = failure;
+    if (updater) outcome_.updater_written = false;
+  }
+  // Counted whether written or not, as the server counted it.
+  ++outcome_.files_received;
+  outcome_.bytes_received += static_cast<std::uint64_t>(std::max(file.xFileSize, 0));
 }
 
 void InstallationExchange::FlushFiles(PendingFiles& pending) {
@@ -108,20 +145,8 @@ void InstallationExchange::FlushFiles(PendingFiles& pending) {
     files.push_back(file.get());
   const std::vector<ReceivedFileResult> results = WriteReceivedFiles(files);
   for (std::size_t i = 0; i < results.size(); ++i) {
-    const TSOFile& file = *pending.files[i];
-    const bool updater =
-        file.xRelativePath.empty() && SameText(file.xFileName, protocol::kDeliveredUpdater);
-    if (results[i].status.ok()) {
-      ++outcome_.files_written;
-      if (updater) outcome_.updater_written = true;
-    } else {
-      if (outcome_.files_not_written++ == 0)
-        outcome_.first_not_written = results[i].status.ToString();
-      if (updater) outcome_.updater_written = false;
-    }
-    // Counted whether written or not, as the server counted it.
-    ++outcome_.files_received;
-    outcome_.bytes_received += static_cast<std::uint64_t>(std::max(file.xFileSize, 0));
+    CountFile(*pending.files[i], results[i].status.ok(), results[i].status.ToString());
+    if (verifier_ && results[i].status.ok()) verifier_->FileWritten(*pending.files[i]);
   }
   pending.files.clear();
   pending.charges.clear();
@@ -155,6 +180,10 @@ bool InstallationExchange::HandleAnswer(const TZelSObjectAnswer& answer, WindowR
       download_ = ui_.OpenDownloadWindow(link_.Hidden());
     }
     ShowOverallProgress();
+    return true;
+  }
+  if (word == protocol::kPackageManifest && verifier_) {
+    verifier_->AcceptManifest(answer.ZelItems->Lines());
     return true;
   }
   if (word == protocol::kPhase2 || word == protocol::kPhase3) {
@@ -208,6 +237,12 @@ bool InstallationExchange::ReceiveInstallation(WindowRef& connecting) {
       idle = 0;
       if (object->TypeCode() == tvo_xFile) {
         if (auto* file = dynamic_cast<TSOFile*>(object.get())) {
+          if (const std::string refused = verifier_ ? verifier_->CheckFile(*file) : "";
+              !refused.empty()) {
+            CountFile(*file, false, file->xRelativePath + file->xFileName + ": " + refused);
+            ShowOverallProgress();
+            continue;  // never written: not even a temporary file holds it
+          }
           pending.bytes += file->xData.size();
           object.release();
           pending.files.emplace_back(file);

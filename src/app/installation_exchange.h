@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/installation_request.h"
+#include "app/package_verifier.h"
 #include "model/zel_object.h"
 #include "transport/memory_account.h"
 #include "ui/installation_ui.h"
@@ -93,6 +94,11 @@ class InstallationExchange {
  private:
   struct PendingFiles;
   void FlushFiles(PendingFiles& pending);
+  // Counts a file as the server counted it, written or not.
+  void CountFile(const TSOFile& file, bool written, const std::string& failure);
+  // With a vendor's key, a finished run that is not verified is refused: true
+  // then, with the message shown. An unverified run never starts the updater.
+  bool RefusedAsUnsigned();
   // False when the loop is to end (an end word).
   bool HandleAnswer(const TZelSObjectAnswer& answer, WindowRef& connecting);
   void ShowOverallProgress();
@@ -110,6 +116,7 @@ class InstallationExchange {
   // After a reconnect the server counts only what is still missing.
   std::uint64_t files_before_restart_ = 0;
   std::uint64_t bytes_before_restart_ = 0;
+  std::unique_ptr<PackageVerifier> verifier_;  // with a vendor's key in site.toml
 };
 
 // A numbered line of an answer's items as a count: a missing line, a line that

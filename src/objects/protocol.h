@@ -19,6 +19,9 @@ inline constexpr std::string_view kPhase2 = "Phase2";
 inline constexpr std::string_view kPhase3 = "Phase3";
 inline constexpr std::string_view kInstallEnd = "Fin";
 inline constexpr std::string_view kInstallEndMessage = "FinMessage";  // item 0: text for the user
+// Before "DebutInstall": the vendor's signed list of the package's files
+// (transport/package_manifest.h gives its lines).
+inline constexpr std::string_view kPackageManifest = "PackageManifest";
 
 // Request words of TSOFilesList::xWhat (the information block may follow).
 inline constexpr std::string_view kCustomerInformation = "CustomerInformation";

@@ -76,6 +76,7 @@ void ApplySiteFile(const toml::table& file, SiteValues& values) {
       DebugOutput("site.toml: connection_memory_budget is below 1 MiB; default kept");
     }
   }
+  if (auto key = file["package_public_key"].value<std::string>()) values.package_public_key = *key;
   if (const toml::array* names = file["target_host_names"].as_array()) {
     std::array<std::string, 3> parsed;
     bool complete = names->size() == parsed.size();

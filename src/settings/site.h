@@ -23,6 +23,9 @@ struct SiteValues {
   // Bytes that the received objects of one connection (on the incoming stack and
   // being decoded) may hold together before its receive thread stops reading.
   std::int64_t connection_memory_budget = std::int64_t{1} << 30;
+  // The vendor's Ed25519 public key in base64: when set, only files listed in a
+  // manifest signed by it are installed. Empty: manifests are ignored.
+  std::string package_public_key;
 };
 
 // Strings are Windows-1252. The reference stays valid for the life of the process.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "e2e/e2e_support.h"
@@ -18,6 +19,7 @@
 #include "objects/register_classes.h"
 #include "support/danted_relay.h"
 #include "transport/frame_format.h"
+#include "transport/package_manifest.h"
 #include "util/codec.h"
 #include "wire.h"
 
@@ -37,7 +39,8 @@ struct HostileFile {
 // server, sends the scripted installation at once and then only reads.
 class HostileServer {
  public:
-  explicit HostileServer(std::vector<HostileFile> files) {
+  // before_install: frames sent between the greeting and "DebutInstall".
+  explicit HostileServer(std::vector<HostileFile> files, const std::string& before_install = "") {
     CompleteFrameMarkers();
     std::int64_t bytes = 0;
     for (const auto& file : files)
@@ -45,6 +48,7 @@ class HostileServer {
     script_ = server::AnswerFrames(
         protocol::kAuthentication,
         {std::string(protocol::kItemId) + "=" + std::string(protocol::kServerUserId)});
+    script_ += before_install;
     script_ += server::AnswerFrames(protocol::kInstallBegin,
                                     {"", std::to_string(files.size()), std::to_string(bytes)});
     for (const auto& file : files) {
@@ -158,6 +162,98 @@ TEST(HostileServerE2E, PathsLeavingTheProgramFolderAreRefusedAndTheClientIsNotSt
   // The client program arrived whole but is not started: the run is incomplete.
   EXPECT_TRUE(fs::exists(setup.folder() / "quorvanecustomer.exe"));
   EXPECT_TRUE(StaysAbsent(setup.folder() / "started.txt"));
+}
+
+// The vendor's package, its manifest signed with `keys`, as manifest lines.
+std::vector<std::string> VendorManifest(const std::vector<HostileFile>& files,
+                                        const SigningKeys& keys, std::uint64_t version,
+                                        const std::string& package = "vendor") {
+  PackageManifest manifest{package, version, {}, {}};
+  for (const auto& file : files)
+    manifest.files.push_back(
+        {file.folder, file.name, static_cast<std::int64_t>(file.data.size()), Sha256Of(file.data)});
+  return SignedManifestLines(manifest, keys.secret);
+}
+
+// A server that tampers with the vendor's package in one way each; a case that
+// leaves it whole shows the refusals come from the tampering.
+struct TamperCase {
+  const char* name;
+  const char* logged;  // the check the diagnostic log names
+  bool vendor_data_written;
+  std::function<void(std::vector<HostileFile>& sent, std::vector<std::string>& manifest,
+                     std::string& stored)>
+      tamper;
+};
+
+TEST(HostileServerE2E, WithAVendorKeyOnlyWhatTheVendorSignedIsInstalledOrStarted) {
+  if (!DantedRelay::Available()) GTEST_SKIP() << "danted is not installed";
+  RegisterClasses();
+  DantedRelay relay;
+  const SigningKeys vendor = GenerateSigningKeys();
+  const std::vector<HostileFile> package = {
+      {"", "QuorvaneCustomer.exe", ClientScript("started.txt")}, {"DB\\", "data.prp", "vendor"}};
+  const std::string updater = ClientScript("updater-started.txt");
+  const TamperCase cases[] = {
+      {"whole", "manifest accepted", true, [](auto&, auto&, auto&) {}},
+      {"changed-byte", "\"DB\\data.prp\" refused: its SHA-256 differs", false,
+       [](auto& sent, auto&, auto&) { sent[1].data[0] ^= 1; }},
+      {"swapped", "\"DB\\data.prp\" refused: its size", false,
+       [](auto& sent, auto&, auto&) { sent[1].data = sent[0].data; }},
+      {"unlisted", "\"evil.txt\" refused: it is not listed", true,
+       [](auto& sent, auto&, auto&) {
+         sent.push_back({"", "evil.txt", "evil"});
+       }},
+      {"unlisted-updater", "\"upd.zub\" refused: it is not listed", true,
+       [&](auto& sent, auto&, auto&) {
+         sent.push_back({"", "upd.zub", updater});
+       }},
+      {"older", "is older than the accepted 8", false,
+       [&](auto&, auto&, auto& stored) {
+         for (const auto& line : VendorManifest(package, vendor, 8))
+           stored += line + "\r\n";
+       }},
+      {"other-package", "names the package \"vendor\", not \"other\"", false,
+       [&](auto&, auto&, auto& stored) {
+         for (const auto& line : VendorManifest(package, vendor, 1, "other"))
+           stored += line + "\r\n";
+       }},
+      {"other-key", "the signature does not verify", false,
+       [&](auto&, auto& manifest, auto&) {
+         manifest = VendorManifest(package, GenerateSigningKeys(), 7);
+       }},
+      {"no-manifest", "no signed manifest came before it", false,
+       [](auto&, auto& manifest, auto&) { manifest.clear(); }},
+  };
+  for (const TamperCase& tamper : cases) {
+    SCOPED_TRACE(tamper.name);
+    std::vector<HostileFile> sent = package;
+    std::vector<std::string> manifest = VendorManifest(package, vendor, 7);
+    std::string stored;
+    tamper.tamper(sent, manifest, stored);
+    HostileServer server(sent, manifest.empty()
+                                   ? std::string()
+                                   : server::AnswerFrames(protocol::kPackageManifest, manifest));
+    TempFolder root("quorvane-signed");
+    SetupProgram setup(root.path() / "program");
+    setup.Configure(relay.port(), server.port(),
+                    "package_public_key = \"" + EncodeBase64(vendor.public_key) + "\"\n");
+    if (!stored.empty()) WriteText(setup.folder() / "db" / "package.manifest", stored);
+    const std::string output = setup.Run({"nofs"});
+    EXPECT_NE(setup.log().find(tamper.logged), std::string::npos) << output << setup.log();
+    const bool whole = std::string_view(tamper.name) == "whole";
+    EXPECT_EQ(output.find("Installation refused: the package is not signed by its vendor.") !=
+                  std::string::npos,
+              !whole)
+        << output;
+    EXPECT_TRUE(whole ? WaitForFile(setup.folder() / "started.txt")
+                      : StaysAbsent(setup.folder() / "started.txt"));
+    // A tampered copy never takes the file's name.
+    EXPECT_EQ(ReadText(setup.folder() / "db" / "data.prp") == "vendor", tamper.vendor_data_written);
+    EXPECT_FALSE(fs::exists(setup.folder() / "evil.txt"));
+    EXPECT_FALSE(fs::exists(setup.folder() / "upd.zub"));
+    EXPECT_FALSE(fs::exists(setup.folder() / "updater-started.txt"));
+  }
 }
 
 class HostileRun : public ::testing::Test {

@@ -46,7 +46,7 @@ bool IsInstallerOwn(const std::string& name) {
                               "db/customer.by.zub", "db/setup.log",  "db/setup.log.1",
                               "started.txt"};
   return std::find(std::begin(own), std::end(own), name) != std::end(own) ||
-         name.rfind("db/trm/", 0) == 0;
+         name.rfind("db/trm/", 0) == 0 || name.rfind("db/package.", 0) == 0;
 }
 
 std::map<std::string, std::string> Installed(const fs::path& folder) {
@@ -61,6 +61,26 @@ std::map<std::string, std::string> Expected(const fs::path& package) {
   for (auto& [name, bytes] : Tree(package))
     files[LowerCase(name)] = bytes;
   return files;
+}
+
+// The files a run's log reports written, sorted.
+std::vector<std::string> WrittenFiles(const std::string& log) {
+  std::vector<std::string> written;
+  for (std::size_t at = log.find("file \""); at != std::string::npos;
+       at = log.find("file \"", at + 1)) {
+    const std::size_t end = log.find('"', at + 6);
+    if (log.compare(end, 9, "\" written") == 0) written.push_back(log.substr(at + 6, end - at - 6));
+  }
+  std::sort(written.begin(), written.end());
+  return written;
+}
+
+// A vendor's key pair made by the server's keygen; returns the installer's site line.
+std::string VendorKey(const fs::path& key) {
+  const pid_t pid = SpawnProcess({QUORVANE_SERVER_PROGRAM, "keygen", "--key", key.string()},
+                                 key.string() + ".out");
+  EXPECT_EQ(WaitForExit(pid, std::chrono::seconds(30)), 0) << ReadText(key.string() + ".out");
+  return "package_public_key = \"" + Trim(ReadText(key.string() + ".pub")) + "\"\n";
 }
 
 class InstallationE2E : public ::testing::Test {
@@ -142,18 +162,47 @@ TEST_F(InstallationE2E, AnUpdateSendsOnlyTheChangedAndMissingFiles) {
   const std::size_t before = setup.log().size();
   setup.Run({"nofs"});
   const std::string third = LogSince(before);
-  std::vector<std::string> written;
-  for (std::size_t at = third.find("file \""); at != std::string::npos;
-       at = third.find("file \"", at + 1)) {
-    const std::size_t end = third.find('"', at + 6);
-    if (third.compare(end, 9, "\" written") == 0)
-      written.push_back(third.substr(at + 6, end - at - 6));
-  }
-  std::sort(written.begin(), written.end());
-  EXPECT_EQ(written,
+  EXPECT_EQ(WrittenFiles(third),
             (std::vector<std::string>{"DB\\data.prp", "Sub\\many\\f7.txt", "Sub\\new.txt"}))
       << third;
   EXPECT_EQ(Installed(program_folder()), Expected(package()));
+}
+
+TEST_F(InstallationE2E, ASignedPackageInstallsUpdatesAndRepairsAFileChangedOnDisk) {
+  const std::string site = VendorKey(root_.path() / "vendor.key");
+  StartServer({"--sign-key", (root_.path() / "vendor.key").string()});
+  SetupProgram& setup = Setup(site);
+  setup.Run({"nofs"});
+  ASSERT_EQ(Installed(program_folder()), Expected(package())) << Diagnostics();
+  EXPECT_TRUE(WaitForFile(program_folder() / "started.txt"));
+
+  WriteText(package() / "DB" / "data.prp", TextBytes(21000, 99));
+  std::size_t before = setup.log().size();
+  setup.Run({"nofs"});
+  EXPECT_NE(LogSince(before).find("manifest accepted"), std::string::npos) << LogSince(before);
+  EXPECT_EQ(WrittenFiles(LogSince(before)), std::vector<std::string>{"DB\\data.prp"});
+
+  // One byte changed on disk, the size kept: the inventory alone would not show it.
+  std::string bytes = ReadText(program_folder() / "readme.txt");
+  bytes[100] ^= 1;
+  WriteText(program_folder() / "readme.txt", bytes);
+  fs::remove(program_folder() / "started.txt");
+  before = setup.log().size();
+  setup.Run({"nofs"});
+  EXPECT_EQ(WrittenFiles(LogSince(before)), std::vector<std::string>{"readme.txt"})
+      << LogSince(before);
+  EXPECT_EQ(Installed(program_folder()), Expected(package()));
+  EXPECT_TRUE(WaitForFile(program_folder() / "started.txt"));
+}
+
+TEST_F(InstallationE2E, AnInstallerWithoutAKeyIgnoresTheManifestOfASigningServer) {
+  VendorKey(root_.path() / "vendor.key");
+  StartServer({"--sign-key", (root_.path() / "vendor.key").string()});
+  SetupProgram& setup = Setup();
+  setup.Run({"nofs"});
+  EXPECT_EQ(Installed(program_folder()), Expected(package())) << Diagnostics();
+  EXPECT_TRUE(WaitForFile(program_folder() / "started.txt"));
+  EXPECT_NE(setup.log().find("answer \"PackageManifest\" ignored"), std::string::npos);
 }
 
 TEST_F(InstallationE2E, TheRequestWordFollowsTheLanguage) {

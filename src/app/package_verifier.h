@@ -1,0 +1,82 @@
+// The installer's side of signed packages, active when site.toml holds the
+// vendor's `package_public_key`. It accepts a "PackageManifest" only when its
+// signature verifies, it names the package accepted before and its version is not
+// older; it clears a received file for writing only when the manifest lists it
+// with its size and SHA-256; and at start it finds installed files that no longer
+// match, so the request leaves them out and the server sends them again.
+//
+// Kept under DB\: "package.manifest", the last accepted manifest's lines as
+// received (signature included, each followed by CR LF), and beside it
+// "package.checked", one line per listed file that matched when last looked at:
+// KEY<TAB>SIZE<TAB>MTIME<TAB>SHA256-HEX (KEY: folder and name lower-cased). A
+// file whose size and time are still those recorded, for the same digest, is not
+// read again. Main thread only.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "transport/package_manifest.h"
+
+namespace quorvane {
+
+class TSOFile;
+class TSOFilesList;
+
+class PackageVerifier {
+ public:
+  // Null when the site values hold no key.
+  static std::unique_ptr<PackageVerifier> FromSite();
+  // public_key: base64, as site.toml gives it. The last accepted manifest is
+  // loaded from DB\ (a stored copy that no longer verifies is ignored).
+  explicit PackageVerifier(const std::string& public_key);
+
+  // At start: every listed file present on disk whose size or SHA-256 no longer
+  // matches is noted, to be left out of the inventory. Only files whose size or
+  // time changed since they last matched are read.
+  void CheckInstalledFiles();
+  // Removes the noted files from the request's inventory.
+  void LeaveOutOfInventory(TSOFilesList& request) const;
+  const std::set<std::string>& LeftOut() const { return left_out_; }
+
+  // The lines of a "PackageManifest" answer; true when accepted (and stored).
+  bool AcceptManifest(const std::vector<std::string>& lines);
+  // Why a received file may not be written, or empty when it may.
+  std::string CheckFile(const TSOFile& file);
+  // A checked file was written: its size and time are recorded.
+  void FileWritten(const TSOFile& file);
+  // Writes the recorded sizes and times when they changed.
+  void Save();
+
+  // A manifest was accepted in this run and no file was refused.
+  bool Verified() const { return accepted_in_run_ && refused_files_ == 0; }
+
+ private:
+  struct Checked {
+    std::int64_t size = 0;
+    std::int64_t mtime = 0;
+    Sha256Digest sha256{};
+    bool operator==(const Checked&) const = default;
+  };
+  // The native path of a listed file, and its size and time on disk.
+  static std::string PathOf(const ManifestFile& file);
+  static bool SizeAndTime(const std::string& path, std::int64_t& size, std::int64_t& mtime);
+  void Record(const ManifestFile& file, const std::string& path);
+  void LoadChecked();
+
+  std::string public_key_;  // raw, empty when the configured key is not valid
+  std::optional<PackageManifest> manifest_;
+  std::string stored_text_;  // the stored manifest, as written
+  std::map<std::string, Checked> checked_;
+  bool checked_changed_ = false;
+  std::set<std::string> left_out_;  // ManifestKey of files to be sent again
+  bool accepted_in_run_ = false;
+  std::size_t refused_files_ = 0;
+};
+
+}  // namespace quorvane
