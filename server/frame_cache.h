@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "catalogue.h"
+#include "transport/package_manifest.h"
 #include "wire.h"
 
 namespace quorvane::server {
