@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,10 +35,11 @@ struct HostileFile {
 };
 
 // Listens on 127.0.0.1-3 at one port; greets every connection like the real
-// server, sends the scripted installation at once and then only reads.
+// server, sends the scripted installation at once (with `flood` small answers
+// before its "Fin") and then only reads.
 class HostileServer {
  public:
-  explicit HostileServer(std::vector<HostileFile> files) {
+  explicit HostileServer(std::vector<HostileFile> files, std::size_t flood = 0) {
     CompleteFrameMarkers();
     std::int64_t bytes = 0;
     for (const auto& file : files)
@@ -55,7 +57,11 @@ class HostileServer {
       object.xFileSize = static_cast<std::int32_t>(file.data.size());
       script_ += server::ObjectFrames(object, 0);
     }
-    script_ += server::AnswerFrames(protocol::kInstallEnd, {});
+    const std::string answer = server::AnswerFrames("Pad", {"x=1"});
+    for (std::size_t i = 0; i < std::min<std::size_t>(flood, kFloodBlock); ++i)
+      flood_block_ += answer;
+    flood_blocks_ = flood / kFloodBlock;
+    end_ = server::AnswerFrames(protocol::kInstallEnd, {});
     port_ = FreeLoopbackPort();
     for (const char* ip : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
       const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -95,13 +101,10 @@ class HostileServer {
         if (i < listeners_.size()) {
           const int client = ::accept(fds[i].fd, nullptr, nullptr);
           if (client < 0) continue;
-          std::size_t sent = 0;
-          while (sent < script_.size()) {
-            const ssize_t n =
-                ::send(client, script_.data() + sent, script_.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) break;
-            sent += static_cast<std::size_t>(n);
-          }
+          bool sent = SendAll(client, script_);
+          for (std::size_t block = 0; sent && block < flood_blocks_; ++block)
+            sent = SendAll(client, flood_block_);
+          if (sent) SendAll(client, end_);
           clients.push_back(client);
         } else {
           char buffer[65536];
@@ -116,7 +119,20 @@ class HostileServer {
       ::close(fd);
   }
 
+  static bool SendAll(int client, const std::string& bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+      const ssize_t n = ::send(client, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      sent += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  static constexpr std::size_t kFloodBlock = 1000;
   std::string script_;
+  std::string flood_block_;
+  std::size_t flood_blocks_ = 0;
+  std::string end_;
   std::uint16_t port_ = 0;
   std::vector<int> listeners_;
   std::atomic<bool> stop_{false};
@@ -201,6 +217,24 @@ TEST_F(HostileRun, ADbFolderLeadingOutsideStopsTheRunAtStart) {
   const std::string output = Run({{"", "a.txt", "x"}});
   EXPECT_NE(output.find("leads outside the program folder"), std::string::npos) << output;
   EXPECT_TRUE(fs::is_empty(outside_));
+// A million small answers and then "Fin", as an attacker or a long installation
+// of small objects sends them: every one is taken, the client is started, and
+// the installer's memory stays within its queue budget plus a fixed amount.
+TEST(HostileServerE2E, AFloodOfSmallAnswersEndsWithTheClientStartedWithinTheBudget) {
+  if (!DantedRelay::Available()) GTEST_SKIP() << "danted is not installed";
+  RegisterClasses();
+  DantedRelay relay;
+  TempFolder root("quorvane-flood");
+  HostileServer server({{"", "QuorvaneCustomer.exe", ClientScript("started.txt")}}, 1'000'000);
+  SetupProgram setup(root.path() / "program");
+  setup.Configure(relay.port(), server.port());
+  int code = -2;
+  const std::string output = setup.Run({"nofs"}, &code, std::chrono::seconds(280));
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(WaitForFile(setup.folder() / "started.txt")) << output << setup.log();
+  rusage usage{};
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "KiB at the installer's peak";
 }
 
 }  // namespace
