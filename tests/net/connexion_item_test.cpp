@@ -257,8 +257,8 @@ TEST_F(ItemTest, BackPressureDeliversEveryObjectInOrderWhateverThePauses) {
   item->ReceiveThread()->In()->SetQueueBudget(16'000);
   item->Run();
   ASSERT_TRUE(item->IsAcknowledged());
-  constexpr int kFiles = 60;
-  constexpr int kAnswers = 3000;
+  constexpr int kFiles = 20;
+  constexpr int kAnswers = 400;
   std::mt19937 random(20261208);
   std::vector<std::size_t> sizes;
   for (int i = 0; i < kFiles; ++i)
@@ -268,7 +268,7 @@ TEST_F(ItemTest, BackPressureDeliversEveryObjectInOrderWhateverThePauses) {
       TSOFile file;
       file.xFileName = "f" + std::to_string(i);
       file.xData.assign(sizes[static_cast<std::size_t>(i)], 'd');
-      file.SetSendCompressionLevel(i % 2 == 0 ? 0 : 1);
+      file.SetSendCompressionLevel(0);
       network_.Peer(0).Send(file);
     }
     for (int i = 0; i < kAnswers; ++i)
