@@ -39,7 +39,6 @@ class ListTest : public testing::NetTest {
     WriteSetting(kSettingProxyAddress, std::string("127.0.0.1"));
     manager_ = std::make_unique<TZelConnexionsManagerByMe>(nullptr);
     manager_->SetStackManager(stack_.get());
-    manager_->SetDeliveryTarget(stack_.get());
     manager_->SetConnector(network_.Connector());
     ConnexionTimings timings;
     timings.attempt_pause_ms = 0;

@@ -118,7 +118,6 @@ TEST(SocketStream, ReadIntoAfterCancelReadsNothingAndAStreamWithoutSocketReadsZe
   TZelSocketStream stream(&owner, 1000, pair.a.get());
   stream.Cancel();
   EXPECT_FALSE(stream.ReadInto(block));
-  EXPECT_TRUE(block.empty());
   char got[3] = {};
   ASSERT_EQ(pair.a->ReadSome(got, 3, 1000).count, 3u);  // still there: nothing was read
   TZelSocketStream unconnected(&owner, 1000, nullptr);

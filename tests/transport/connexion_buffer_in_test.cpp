@@ -382,7 +382,6 @@ TEST_F(IncomingTest, FramesBeyondTheBudgetAreDroppedAndTheNextDelivered) {
   block.replace(block.size() - 4, 4, std::string("\x64\x00\x00\x00", 4));
   Deliver(*in_, honest + Frame(block, 'N', true) + ObjectFrame(*File("small", 10)));
   EXPECT_EQ(PoppedNames(), std::vector<std::string>{"small"});
-  EXPECT_EQ(in_->ReadyCount(), 0u);
   EXPECT_EQ(in_->MemoryHeld(), 0);
 }
 
@@ -393,7 +392,6 @@ TEST_F(IncomingTest, AFrameOverTheLimitIsRefusedAtItsHeader) {
   const std::string huge = Frame(std::string(1'500'000, 'x'));
   Deliver(*in_, huge.substr(0, 600'000));
   EXPECT_TRUE(FilesIn("DB\\TRM").empty());
-  EXPECT_EQ(in_->FrameListCount(), 0u);
   Deliver(*in_, huge.substr(600'000) + ObjectFrame(*File("after", 10)));
   EXPECT_EQ(PoppedNames(), std::vector<std::string>{"after"});
 }
