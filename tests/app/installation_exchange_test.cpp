@@ -263,7 +263,6 @@ TEST_F(ExchangeTest, BytesOfALargeObjectKeepTheLoopAliveAlsoBeforeTheWindow) {
   EXPECT_TRUE(ui_.CallsNamed("OpenDownloadWindow").empty());
 }
 
-// One byte a poll of a 2 GB object is no progress: the idle limit comes first.
 TEST_F(ExchangeTest, AByteTrickleMeetsTheIdleLimit) {
   link_.on_poll = [](ScriptedLink& link, int poll) {
     link.size = 2'000'000'000;

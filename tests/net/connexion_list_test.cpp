@@ -211,11 +211,9 @@ TEST_F(ListTest, ADeadConnectionIsReplacedRatherThanSwallowingTheRequest) {
   network_.Script("127.0.0.2", PeerScript::kServer);
   auto first = FileList("one");
   ASSERT_TRUE(manager_->SendInstallRequest(first.get()));
-  EXPECT_TRUE(manager_->ServerConnected());
   TZelConnexionByMeItem* dead = List().ItemAt(0);
   network_.Peer(0).Close();
   ASSERT_TRUE(Eventually([&] { return !dead->IsActive(); }));
-  EXPECT_FALSE(manager_->ServerConnected());
   auto second = FileList("two");
   ASSERT_TRUE(manager_->SendInstallRequest(second.get()));
   ASSERT_EQ(network_.PeerCount(), 2u);

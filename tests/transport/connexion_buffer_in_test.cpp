@@ -385,8 +385,7 @@ TEST_F(IncomingTest, FramesBeyondTheBudgetAreDroppedAndTheNextDelivered) {
   EXPECT_EQ(in_->MemoryHeld(), 0);
 }
 
-// A frame announced beyond the frame limit is refused at its header: none of
-// its payload is written, and the frame behind it still arrives.
+// Refused at its header: none of its payload is written; the next frame arrives.
 TEST_F(IncomingTest, AFrameOverTheLimitIsRefusedAtItsHeader) {
   in_->SetMemoryBudget(1'000'000);
   const std::string huge = Frame(std::string(1'500'000, 'x'));
