@@ -97,18 +97,19 @@ class HostileServer {
         if (i < listeners_.size()) {
           const int client = ::accept(fds[i].fd, nullptr, nullptr);
           if (client < 0) continue;
-          // The flood is made only now: a child forked before holds none of it.
-          std::string script = script_;
-          for (std::size_t n = 0; n < flood_; ++n)
-            script += flood_answer_;
-          script += end_;
           std::size_t sent = 0;
-          while (sent < script.size()) {
+          while (sent < script_.size()) {
             const ssize_t n =
-                ::send(client, script.data() + sent, script.size() - sent, MSG_NOSIGNAL);
+                ::send(client, script_.data() + sent, script_.size() - sent, MSG_NOSIGNAL);
             if (n <= 0) break;
             sent += static_cast<std::size_t>(n);
           }
+          // Made only now, after the greeting: no child forked before holds it.
+          std::string rest;
+          for (std::size_t n = 0; n < flood_; ++n)
+            rest += flood_answer_;
+          rest += end_;
+          ::send(client, rest.data(), rest.size(), MSG_NOSIGNAL);  // blocking: all or an error
           clients.push_back(client);
         } else {
           char buffer[65536];
