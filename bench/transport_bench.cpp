@@ -14,11 +14,13 @@
 
 #include "alloc_counter.h"
 #include "model/object_stream.h"
+#include "objects/answers.h"
 #include "objects/files.h"
 #include "objects/register_classes.h"
 #include "transport/connexion_buffer_in.h"
 #include "transport/connexion_buffer_out.h"
 #include "transport/data_transfer.h"
+#include "transport/frame_format.h"
 #include "transport/objects_stack.h"
 #include "util/program_folder.h"
 
@@ -205,6 +207,53 @@ void BM_ReceiveOverBare(benchmark::State& state) {
   state.counters["receive_over_bare"] = receive / bare;
 }
 BENCHMARK(BM_ReceiveOverBare)->Unit(benchmark::kMillisecond);
+
+// 10,000 tiny objects of one class (0: an answer, 1: a file object of one byte)
+// received in 100,000-byte reads onto the stack: objects per second, and the heap
+// each holds on the stack beyond its stream, which kObjectMemoryCost must cover.
+void BM_TinyObjects(benchmark::State& state) {
+  constexpr int kObjects = 10'000;
+  Env();  // the message classes registered
+  std::unique_ptr<TZelObject> sample;
+  if (state.range(0) == 0) {
+    auto answer = std::make_unique<TZelSObjectAnswer>(nullptr);
+    answer->ZelWhat = "Phase2";
+    answer->AddItem("x", "1");
+    sample = std::move(answer);
+  } else {
+    auto file = SampleFile(0);
+    file->xData = "x";
+    file->xFileSize = 1;
+    sample = std::move(file);
+  }
+  const std::string stream = ObjectToStream(*sample);
+  std::string wire;
+  for (int i = 0; i < kObjects; ++i)
+    wire +=
+        FrameHeader(static_cast<std::int64_t>(stream.size())) + stream + FrameTrailer('N', false);
+  TZelObjectsStackManagerIn stack(nullptr);
+  double held = 0;
+  for (auto _ : state) {
+    TZelConnexionBufferIn in(nullptr);
+    in.SetDeliveryTarget(&stack);
+    const std::size_t before = bench::BytesInUse();
+    for (std::size_t at = 0; at < wire.size(); at += kMaxChunk) {
+      const std::size_t n = std::min<std::size_t>(kMaxChunk, wire.size() - at);
+      in.Receive(reinterpret_cast<const std::uint8_t*>(wire.data() + at), static_cast<int>(n));
+      in.DeliverReady();
+    }
+    state.PauseTiming();
+    held = static_cast<double>(bench::BytesInUse() - before) / kObjects;
+    while (stack.Pop()) {
+    }
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * kObjects);
+  state.counters["stream_bytes"] = static_cast<double>(stream.size());
+  state.counters["heap_per_object"] = held;
+  state.counters["beyond_stream"] = held - static_cast<double>(stream.size());
+}
+BENCHMARK(BM_TinyObjects)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quorvane

@@ -259,9 +259,11 @@ bool InstallationExchange::ReceiveInstallation(WindowRef& connecting) {
     }
     FlushFiles(pending);
     if (!running) break;
-    // Bytes of the object now arriving are activity too, window or not.
+    // Bytes of the object now arriving are activity too, window or not, when
+    // enough of them came: one byte every few seconds is no progress.
     const std::uint32_t received = link_.CurrentObjectReceived();
-    if (received != last_progress) {
+    if (received < last_progress) last_progress = received;  // another object began
+    if (received - last_progress >= limits_.activity_bytes) {
       last_progress = received;
       idle = 0;
     }

@@ -53,7 +53,10 @@ class InstallSessionLink {
 struct ExchangeLimits {
   std::uint32_t poll_ms = 100;
   std::uint32_t idle_polls = 1800;  // polls without any object or byte: about 180 s
-  int reconnects = 3;               // after the connection closed before the end
+  // Bytes of the object arriving count as activity only once this many came
+  // since the last counted activity, so a trickle meets the idle limit.
+  std::uint32_t activity_bytes = 1024;
+  int reconnects = 3;  // after the connection closed before the end
   std::uint32_t reconnect_delay_ms = 3000;
   std::size_t batch_files = 1024;             // files written with one disk flush
   std::size_t batch_bytes = 8 * 1024 * 1024;  // a large file is written at once

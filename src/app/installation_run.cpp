@@ -115,6 +115,7 @@ bool RunInstallation(const std::string& flags, const std::vector<std::string>&,
   run.transfer = std::make_unique<TZelDataTransfer>();
   TZelConnexionsManagerByMe* manager = run.manager.get();
   manager->SetStackManager(run.stack.get());
+  manager->SetDeliveryTarget(run.stack.get());
   manager->SetDataTransfer(run.transfer.get());
   RegisterClasses();
 

@@ -43,15 +43,7 @@ void ManagerInstallLink::SendCustomerInformation() {
 }
 
 bool ManagerInstallLink::ServerConnected() const {
-  TZelConnexionsListByMe& list = manager_.List();
-  const Guid server = ServerUserId();
-  for (int i = 0; i < list.Count(); ++i) {
-    const TZelConnexionByMeItem* item = list.ItemAt(i);
-    if (item != nullptr && item->TargetId() == server && item->IsActive() &&
-        item->EndReason().empty())
-      return true;
-  }
-  return false;
+  return manager_.ServerConnected();
 }
 
 }  // namespace quorvane

@@ -70,6 +70,7 @@ TZelConnexionThread::TZelConnexionThread(TZelConnexionByMeItem& item, bool send)
   } else {
     in_ = std::make_unique<TZelConnexionBufferIn>(lock_object_.get(), item.Folders());
     in_->SetZelConnexionID(item.Number());
+    in_->SetDeliveryTarget(item.DeliveryTarget());
     if (item.Timings().incoming_queue_budget > 0)
       in_->SetQueueBudget(item.Timings().incoming_queue_budget);
   }
@@ -149,22 +150,28 @@ void TZelConnexionThread::ExecuteSend() {
 }
 
 void TZelConnexionThread::ExecuteReceive() {
+  std::vector<std::uint8_t> block;
   RunLoop([&]() -> std::optional<std::string> {
-    if (in_->OverBudget()) {
-      // Back-pressure: the objects of this connection fill its memory budget, so
-      // the socket is not read until the main thread pops some. The wait is cut
-      // into short slices because only popping, not Stop, releases it.
+    if (in_->ReadyCount() > 0) {
+      // Back-pressure: frames already read wait for room in the connection's
+      // memory budget, so the socket is not read until the main thread pops
+      // objects. The frames themselves, not the room left, decide: once a pop
+      // makes room nothing but this loop delivers them, and the peer may have
+      // sent its last byte already. The wait is cut into short slices because
+      // only popping, not Stop, releases it.
       if (in_->WaitForRoom(kRoomWaitSliceMs)) in_->DeliverReady();
       return std::nullopt;
     }
     if (!stream_->WaitForData(item_.Timings().io_timeout_ms)) return std::nullopt;
-    if (!stream_->ReadInto(*in_)) {
+    if (!stream_->ReadInto(block)) {
       const IoResult& last = stream_->LastRead();
       return stream_->Cancelled()                ? "stopped"
              : last.status == IoStatus::kClosed  ? "closed by peer"
              : last.status == IoStatus::kTimeout ? "read timed out"
                                                  : "read " + IoStatusText(last);
     }
+    in_->Receive(block.data(), static_cast<int>(block.size()));
+    in_->DeliverReady();
     item_.Touch();
     // After a bad header the stream is out of step: every later delivery would
     // be garbage, so the connection ends here rather than producing dumps.

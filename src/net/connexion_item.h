@@ -123,6 +123,9 @@ class TZelConnexionByMeItem : public TZelObject {
   // Where the two buffers keep their frame files (the program folder's by default).
   void SetFolders(FrameFolders folders) { folders_ = std::move(folders); }
   const FrameFolders& Folders() const { return folders_; }
+  // Where the receive thread's buffer delivers objects with their memory charges.
+  void SetDeliveryTarget(IncomingObjectTarget* target) { delivery_target_ = target; }
+  IncomingObjectTarget* DeliveryTarget() const { return delivery_target_; }
 
   void ClearLastError();
   std::string LastError() const;
@@ -216,6 +219,7 @@ class TZelConnexionByMeItem : public TZelObject {
   SocketConnector connector_;
   ConnexionTimings timings_;
   FrameFolders folders_;
+  IncomingObjectTarget* delivery_target_ = nullptr;
 };
 
 }  // namespace quorvane

@@ -84,6 +84,7 @@ bool TZelConnexionsListByMe::AddConnection(std::uint8_t transport, char data_kin
   item->SetConnector(connector_);
   item->SetTimings(timings_);
   item->SetFolders(folders_);
+  item->SetDeliveryTarget(delivery_target_);
   item->Open();
   ConnectionTrace("Connexion " + std::string(TransportName(transport)) + " ..");
   if (!item->Start()) {
@@ -188,7 +189,8 @@ bool TZelConnexionsListByMe::SendFileList(TSOFilesList& files) {
       try {
         target = GuidFromString(text);
       } catch (...) {
-        target = Guid{};
+        DiagnosticLog("net", "file list addressed to \"" + text +
+                                 "\", which is no identifier: taken as the null one");
       }
     }
   }
@@ -305,6 +307,14 @@ TZelConnexionByMeItem* TZelConnexionsListByMe::ItemAt(int index) const {
   std::lock_guard guard(Mutex());
   if (index < 0 || index >= static_cast<int>(items_.size())) return nullptr;
   return items_[static_cast<std::size_t>(index)].get();
+}
+
+bool TZelConnexionsListByMe::ServerConnected() const {
+  std::lock_guard guard(Mutex());
+  const Guid server = ServerUserId();
+  return std::any_of(items_.begin(), items_.end(), [&](const auto& item) {
+    return item->TargetId() == server && item->IsActive() && item->EndReason().empty();
+  });
 }
 
 ConnexionProgress TZelConnexionsListByMe::Progress(const std::string& object_id) const {

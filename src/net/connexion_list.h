@@ -87,6 +87,9 @@ class TZelConnexionsListByMe : public TZelObject {
   void SetTimings(const ConnexionTimings& timings) { timings_ = timings; }
   void SetListTimings(const ListTimings& timings) { list_timings_ = timings; }
   void SetFolders(FrameFolders folders) { folders_ = std::move(folders); }
+  void SetDeliveryTarget(IncomingObjectTarget* target) { delivery_target_ = target; }
+  // Whether a connection to the server is open and both its threads still run.
+  bool ServerConnected() const;
   // The relay targets of the last server search, in the order tried.
   const std::vector<std::string>& LastTargets() const { return last_targets_; }
 
@@ -102,6 +105,7 @@ class TZelConnexionsListByMe : public TZelObject {
   SocketConnector connector_;
   ConnexionTimings timings_;
   FrameFolders folders_;
+  IncomingObjectTarget* delivery_target_ = nullptr;
   std::mt19937 random_;
   std::vector<std::string> last_targets_;
 };

@@ -145,6 +145,10 @@ void TZelConnexionsManagerByMe::SetFrameFolders(FrameFolders folders) {
   CleanFrameFolders();
 }
 
+void TZelConnexionsManagerByMe::SetDeliveryTarget(IncomingObjectTarget* target) {
+  list_->SetDeliveryTarget(target);
+}
+
 void TZelConnexionsManagerByMe::SetConnector(SocketConnector connector) {
   list_->SetConnector(std::move(connector));
 }

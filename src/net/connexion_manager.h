@@ -57,6 +57,11 @@ class TZelConnexionsManagerByMe : public TZelObject, public ReceiveProgressSink 
   void CleanFrameFolders();
   // Moves the frame files of every later connection to `folders` and cleans them.
   void SetFrameFolders(FrameFolders folders);
+  // Where every later connection delivers its objects with their memory charges
+  // (the incoming stack); without it they go uncharged to the stack link.
+  void SetDeliveryTarget(IncomingObjectTarget* target);
+  // Whether the connection to the server is open and both its threads still run.
+  bool ServerConnected() const { return list_->ServerConnected(); }
   const FrameFolders& Folders() const { return folders_; }
   // Reads settings 4 to 12 (with their defaults) into the fields below.
   void LoadSettings();

@@ -1,6 +1,6 @@
 #include "net/socket_stream.h"
 
-#include "transport/connexion_buffer_in.h"
+#include "transport/connexion_buffer.h"
 
 namespace quorvane {
 
@@ -35,17 +35,10 @@ bool TZelSocketStream::WaitForData(int timeout_ms) {
   return stream_->WaitReadable(timeout_ms);
 }
 
-bool TZelSocketStream::ReadInto(TZelConnexionBufferIn& incoming) {
-  if (cancelled_.load()) {
-    last_read_ = {IoStatus::kClosed, 0, 0};
-    return false;
-  }
-  block_.resize(kMaxChunk);
-  const std::size_t got = Read(block_.data(), block_.size());
-  if (got == 0) return false;
-  incoming.Receive(block_.data(), static_cast<int>(got));
-  incoming.DeliverReady();
-  return true;
+bool TZelSocketStream::ReadInto(std::vector<std::uint8_t>& block) {
+  block.resize(kMaxChunk);
+  block.resize(Read(block.data(), block.size()));
+  return !block.empty();
 }
 
 }  // namespace quorvane

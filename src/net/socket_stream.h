@@ -15,8 +15,6 @@
 
 namespace quorvane {
 
-class TZelConnexionBufferIn;
-
 inline constexpr int kStreamTimeoutMs = 60'000;
 inline constexpr std::string_view kTypeIdStream = "{10000000-0000-0000-0000-200000000006}";
 
@@ -33,10 +31,10 @@ class TZelSocketStream {
   void Cancel() { cancelled_.store(true); }
   bool Cancelled() const { return cancelled_.load(); }
 
-  // Reads at most kMaxChunk bytes into the incoming buffer and delivers the frames
-  // that became complete. False when nothing was read (cancelled, peer closed,
-  // failed, timed out); LastRead says which.
-  bool ReadInto(TZelConnexionBufferIn& incoming);
+  // Replaces `block` by the next bytes, at most kMaxChunk of them (only reads:
+  // the receive loop hands them on). False when nothing was read (cancelled,
+  // peer closed, failed, timed out); LastRead says which.
+  bool ReadInto(std::vector<std::uint8_t>& block);
   const IoResult& LastRead() const { return last_read_; }
 
  private:
@@ -45,7 +43,6 @@ class TZelSocketStream {
   int timeout_ms_;
   std::atomic<bool> cancelled_{false};
   IoResult last_read_;
-  std::vector<std::uint8_t> block_;  // reused for every read
 };
 
 }  // namespace quorvane

@@ -11,7 +11,7 @@
 #include "objects/protocol.h"
 #include "settings/site.h"
 #include "transport/bzip_block.h"
-#include "transport/objects_stack.h"
+#include "transport/exception_text.h"
 #include "transport/zel_event.h"
 #include "util/diagnostic_log.h"
 #include "util/text.h"
@@ -21,16 +21,6 @@ namespace {
 
 constexpr int kTextEventKind = 1;
 constexpr std::size_t kTextEventLimit = 255;
-
-std::string ErrorText(const std::exception_ptr& error) {
-  try {
-    if (error) std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-  }
-  return "unknown error";
-}
 
 }  // namespace
 
@@ -71,6 +61,16 @@ void TZelConnexionBufferIn::Receive(const std::uint8_t* block, int count) {
 
 bool TZelConnexionBufferIn::BeginFrame(std::int64_t expected) {
   write_error_.clear();
+  if (expected > FrameLimit()) {
+    // The header tells the length: such a frame would only be dropped once
+    // whole, so none of it is written. Its bytes are consumed to stay in step.
+    current_ = nullptr;
+    DiagnosticLog("transport", Name() + ": received frame " + std::to_string(FrameCount() + 1) +
+                                   " of " + std::to_string(expected) +
+                                   " bytes refused at its header: over the frame limit of " +
+                                   std::to_string(FrameLimit()));
+    return !IsShutDown();
+  }
   try {
     // A small frame stays in memory: no file to create, flush and delete for it.
     current_ = expected <= memory_frame_limit_.load() ? NewMemoryFrame()
@@ -82,7 +82,7 @@ bool TZelConnexionBufferIn::BeginFrame(std::int64_t expected) {
     DiagnosticLog("transport", Name() + ": received frame " + std::to_string(FrameCount() + 1) +
                                    " of " + std::to_string(expected) +
                                    " bytes dropped: its file cannot be made in " +
-                                   Folders().frames + ": " + ErrorText(std::current_exception()));
+                                   Folders().frames + ": " + ExceptionText());
     return true;
   }
   if (current_ == nullptr) return false;
@@ -149,23 +149,24 @@ void TZelConnexionBufferIn::DeliverReady() {
     std::lock_guard guard(Mutex());
     while (TxTrame* frame = FirstReady()) {
       const std::int64_t need = MemoryNeedOf(frame);
+      // Whatever the frame decodes to costs at least an object's own memory.
+      const std::int64_t charged = std::max<std::int64_t>(need, 0) + kObjectMemoryCost;
       if (need > FrameLimit()) {
         DiagnosticLog("transport", "frame " + frame->Path() + " dropped: decoding it needs " +
                                        std::to_string(need) + " bytes, over the limit of " +
                                        std::to_string(FrameLimit()));
-      } else if (need >= 0 && !memory_->TryTake(need)) {
-        waiting_need_ = need;  // stays queued until popped objects give room back
+      } else if (!memory_->TryTake(charged)) {
+        waiting_need_ = charged;  // stays queued until popped objects give room back
         break;
       } else {
         waiting_need_ = 0;
-        MemoryCharge charge(memory_, std::max<std::int64_t>(need, 0));
+        MemoryCharge charge(memory_, charged);
         try {
           Dispatch(frame, std::move(charge));
         } catch (...) {
-          DiagnosticLog(
-              "transport",
-              "received frame " + frame->Path() + " of " + std::to_string(frame->Size()) +
-                  " bytes dropped: it cannot be decoded: " + ErrorText(std::current_exception()));
+          DiagnosticLog("transport",
+                        "received frame " + frame->Path() + " of " + std::to_string(frame->Size()) +
+                            " bytes dropped: it cannot be decoded: " + ExceptionText());
         }
       }
       AddDone(frame->Size());
@@ -177,13 +178,6 @@ void TZelConnexionBufferIn::DeliverReady() {
     }
   }
   Trace("TryStackObject End");
-}
-
-bool TZelConnexionBufferIn::OverBudget() const {
-  // Nothing held: the first frame always fits (see MemoryAccount::TryTake).
-  if (memory_->Held() == 0) return false;
-  const std::int64_t waiting = waiting_need_.load();
-  return waiting > 0 ? waiting > memory_->Available() : memory_->Available() <= 0;
 }
 
 void TZelConnexionBufferIn::SetMemoryBudget(std::int64_t bytes) {
@@ -236,7 +230,7 @@ void TZelConnexionBufferIn::Dispatch(TxTrame* frame, MemoryCharge charge) {
     // length is missing or wrong still decompresses, but only up to
     // kUnrecordedOutputLimit beyond its claim, so a peer that lies about the
     // length costs a bounded amount of decoding.
-    const std::int64_t recorded = std::max<std::int64_t>(charge.Bytes(), 0);
+    const std::int64_t recorded = std::max<std::int64_t>(charge.Bytes() - kObjectMemoryCost, 0);
     const std::int64_t room =
         std::min(recorded + memory_->Available(), std::max(recorded, kUnrecordedOutputLimit));
     stream = DecompressBlockFrom(
@@ -251,7 +245,7 @@ void TZelConnexionBufferIn::Dispatch(TxTrame* frame, MemoryCharge charge) {
   }
   // From here on the decoded stream (and then the object read from it) is what
   // the frame holds.
-  charge.Resize(static_cast<std::int64_t>(stream.size()));
+  charge.Resize(static_cast<std::int64_t>(stream.size()) + kObjectMemoryCost);
   ClearCurrent();
   switch (frame->Kind()) {
     case kKindSound:
@@ -280,11 +274,13 @@ void TZelConnexionBufferIn::DispatchObject(std::string& stream, MemoryCharge cha
   try {
     // The reader takes the stream: a file's contents become the object's own
     // storage instead of a second copy.
-    object = ObjectFromOwnedStream(std::move(stream));
+    ObjectReader reader(std::move(stream), ObjectReader::Owning{});
+    object = reader.ReadRootObject();
+    // Its list items cost more than their bytes in the stream; the reader knows how much.
+    charge.Resize(charge.Bytes() + static_cast<std::int64_t>(reader.OverheadCharged()));
   } catch (...) {
-    DiagnosticLog("transport",
-                  Name() + ": received object of " + std::to_string(size) +
-                      " bytes dropped: it cannot be read: " + ErrorText(std::current_exception()));
+    DiagnosticLog("transport", Name() + ": received object of " + std::to_string(size) +
+                                   " bytes dropped: it cannot be read: " + ExceptionText());
     return;
   }
   std::string().swap(stream);
@@ -311,7 +307,9 @@ void TZelConnexionBufferIn::DispatchObject(std::string& stream, MemoryCharge cha
         try {
           peer = GuidFromString(text);
         } catch (...) {
-          peer = Guid{};
+          DiagnosticLog("transport", Name() + ": \"" + std::string(protocol::kAuthentication) +
+                                         "\" names no identifier (" + text +
+                                         "): the peer counts as the null one");
         }
       }
       {
@@ -323,11 +321,9 @@ void TZelConnexionBufferIn::DispatchObject(std::string& stream, MemoryCharge cha
       return;
     }
   }
-  IncomingObjectSink* sink = StackManager();
-  if (sink == nullptr) return;
-  if (auto* stack = dynamic_cast<TZelObjectsStackManager*>(sink))
-    stack->Push(std::move(object), std::move(charge));
-  else
+  if (target_ != nullptr)
+    target_->Push(std::move(object), std::move(charge));
+  else if (IncomingObjectSink* sink = StackManager())
     sink->Push(std::move(object));
 }
 

@@ -13,6 +13,7 @@
 #include "transport/connexion_buffer.h"
 #include "transport/frame_reassembler.h"
 #include "transport/memory_account.h"
+#include "transport/object_target.h"
 #include "util/guid.h"
 
 namespace quorvane {
@@ -25,6 +26,14 @@ inline constexpr std::int64_t kUnrecordedOutputLimit = std::int64_t{64} << 20;
 // A received frame whose payload is at most this is held in memory, not in a
 // file under the frame folder (file creation dominates the cost of small frames).
 inline constexpr std::int64_t kMemoryFrameLimit = std::int64_t{256} << 10;
+// What a decoded object holds beyond the bytes of its stream and the reader's
+// charge for its list items: the object, its property table, its lock, its name
+// and its place on the stack (an answer measures about 4.2 KiB beyond its
+// stream, a file object about 4.7 KiB: BM_TinyObjects in
+// bench/transport_bench.cpp). Every object is
+// charged this much more, so a flood of tiny objects fills the budget as fast as
+// it fills memory.
+inline constexpr std::int64_t kObjectMemoryCost = std::int64_t{5} << 10;
 
 class TZelConnexionBufferIn : public TZelConnexionBuffer, private FrameSink {
  public:
@@ -43,12 +52,16 @@ class TZelConnexionBufferIn : public TZelConnexionBuffer, private FrameSink {
   void Receive(const std::uint8_t* block, int count);
   // Decodes every ready frame in order. A frame whose decoding fails is reported
   // and dropped, so the frames behind it are still delivered. A frame that does
-  // not fit in the memory budget now stays queued (see OverBudget); one that
+  // not fit in the memory budget now stays queued (see WaitForRoom); one that
   // could never fit is dropped.
   void DeliverReady();
   void Dispatch(TxTrame* frame);
   // The same, the frame's memory held by `charge`, which the object then keeps.
   void Dispatch(TxTrame* frame, MemoryCharge charge);
+
+  // Where decoded objects go with their charges (the incoming stack). Without
+  // one they go, uncharged, to the incoming-stack link of the buffer.
+  void SetDeliveryTarget(IncomingObjectTarget* target) { target_ = target; }
 
   // --- memory budget -----------------------------------------------------------
   // The objects this connection has on the incoming stack and the frame being
@@ -62,15 +75,14 @@ class TZelConnexionBufferIn : public TZelConnexionBuffer, private FrameSink {
   // Sets only the budget of the objects held together (at most the frame limit):
   // a frame larger than it still passes when nothing else is held.
   void SetQueueBudget(std::int64_t bytes);
-  // The largest frame this buffer decodes at all; larger ones are dropped.
+  // The largest frame this buffer takes at all: a larger one is refused at its
+  // header, its bytes consumed and never written.
   std::int64_t FrameLimit() const { return frame_limit_.load(); }
   std::int64_t MemoryHeld() const { return memory_->Held(); }
-  // True while the budget is used up or a ready frame waits for room: the receive
-  // thread then stops reading the socket (back-pressure) until WaitForRoom.
-  bool OverBudget() const;
-  // Waits until the waiting frame (or, with none, one more byte) fits, the buffer
-  // is shut down or the timeout passes; true when there is room. The receive thread
-  // calls DeliverReady after a true return.
+  // Ready frames left by DeliverReady wait for room in the budget (ReadyCount() >
+  // 0): the receive thread then reads nothing more (back-pressure) and calls
+  // DeliverReady again once WaitForRoom returns true. Waits until the first
+  // waiting frame fits, the buffer is shut down or the timeout passes.
   bool WaitForRoom(std::uint32_t timeout_ms);
 
   // Frames whose payload is at most this are held in memory (kMemoryFrameLimit;
@@ -99,11 +111,11 @@ class TZelConnexionBufferIn : public TZelConnexionBuffer, private FrameSink {
   Guid peer_id_;
   std::unique_ptr<TZelFlagEvent> authentication_;
   std::shared_ptr<MemoryAccount> memory_;
-  std::atomic<std::int64_t> waiting_need_{0};
+  std::atomic<std::int64_t> waiting_need_{0};  // bytes the first ready frame waits for
   std::atomic<std::int64_t> frame_limit_{0};
   std::atomic<std::int64_t> memory_frame_limit_{kMemoryFrameLimit};
-  std::string write_error_;  // why the current frame's payload write failed  // bytes the first
-                             // ready frame waits for
+  std::string write_error_;  // why the current frame's payload write failed
+  IncomingObjectTarget* target_ = nullptr;
 };
 
 }  // namespace quorvane

@@ -10,6 +10,7 @@
 #include "model/object_stream.h"
 #include "model/object_text.h"
 #include "model/stream_errors.h"
+#include "transport/exception_text.h"
 #include "transport/frame.h"
 #include "util/atomic_file.h"
 #include "util/diagnostic_log.h"
@@ -77,6 +78,8 @@ std::unique_ptr<TZelObject> TZelDataTransfer::ReadObject(const std::string& byte
   try {
     return ObjectFromStream(bytes);
   } catch (...) {
+    DiagnosticLog("transport", "no object read from " + std::to_string(bytes.size()) +
+                                   " bytes: " + ExceptionText());
     return nullptr;
   }
 }
@@ -103,10 +106,8 @@ bool TZelDataTransfer::SaveObject(TZelObject& object, const std::string& path, F
         AtomicWriteOptions{}, &reason);
     if (!saved) DiagnosticLog("transport", "object file not saved: " + reason);
     return saved;
-  } catch (const std::exception& error) {
-    DiagnosticLog("transport", "object file " + path + " not saved: " + error.what());
-    return false;
   } catch (...) {
+    DiagnosticLog("transport", "object file " + path + " not saved: " + ExceptionText());
     return false;
   }
 }
@@ -148,6 +149,7 @@ bool TZelDataTransfer::LoadObject(TZelObject& object, const std::string& path) {
     ObjectReader(stream).ReadRootInto(object);
     return true;
   } catch (...) {
+    DiagnosticLog("transport", "object file " + path + " not loaded: " + ExceptionText());
     return false;
   }
 }

@@ -82,8 +82,4 @@ void TZelObjectsStackManagerIn::Push(std::unique_ptr<TZelObject> object) {
   TZelObjectsStackManager::Push(std::move(object), MemoryCharge());
 }
 
-TZelObjectsStackManagerIn* IncomingStackOf(const TZelObject& object) {
-  return dynamic_cast<TZelObjectsStackManagerIn*>(object.StackManager());
-}
-
 }  // namespace quorvane

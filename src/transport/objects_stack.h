@@ -12,12 +12,13 @@
 #include "model/zel_object.h"
 #include "transport/flag_event.h"
 #include "transport/memory_account.h"
+#include "transport/object_target.h"
 
 namespace quorvane {
 
 inline constexpr std::string_view kTypeIdObjectsStackIn = "{10000000-0000-0000-0000-100000000007}";
 
-class TZelObjectsStackManager : public TZelObject {
+class TZelObjectsStackManager : public TZelObject, public IncomingObjectTarget {
  public:
   explicit TZelObjectsStackManager(TZelObject* parent, const ClassInfo& info = StaticClass());
   ~TZelObjectsStackManager() override;
@@ -29,7 +30,7 @@ class TZelObjectsStackManager : public TZelObject {
   virtual void Push(std::unique_ptr<TZelObject> object);
   // The same, holding `charge` (the memory the object takes from its connection's
   // budget) until the object is popped or the stack is destroyed.
-  void Push(std::unique_ptr<TZelObject> object, MemoryCharge charge);
+  void Push(std::unique_ptr<TZelObject> object, MemoryCharge charge) override;
   // The oldest object, or null; sets the flag event again while objects remain.
   std::unique_ptr<TZelObject> Pop();
   // The same, handing the object's charge to the caller, who gives the memory
@@ -63,9 +64,5 @@ class TZelObjectsStackManagerIn : public TZelObjectsStackManager, public Incomin
   void Push(std::unique_ptr<TZelObject> object) override;
   using TZelObjectsStackManager::Push;
 };
-
-// The incoming stack behind an object's incoming-stack link, or null when the link
-// is empty or leads elsewhere.
-TZelObjectsStackManagerIn* IncomingStackOf(const TZelObject& object);
 
 }  // namespace quorvane

@@ -263,6 +263,16 @@ TEST_F(ExchangeTest, BytesOfALargeObjectKeepTheLoopAliveAlsoBeforeTheWindow) {
   EXPECT_TRUE(ui_.CallsNamed("OpenDownloadWindow").empty());
 }
 
+TEST_F(ExchangeTest, AByteTrickleMeetsTheIdleLimit) {
+  link_.on_poll = [](ScriptedLink& link, int poll) {
+    link.size = 2'000'000'000;
+    link.received = static_cast<std::uint32_t>(poll);
+    if (poll == 3 * static_cast<int>(FastLimits().idle_polls)) link.Answer(protocol::kInstallEnd);
+  };
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(Messages().at(0).args[1], "Serveur don't answer");
+}
+
 TEST_F(ExchangeTest, BadCountsReadAsZeroAndASecondDebutInstallOnlyUpdatesTheCounts) {
   link_.on_request = [](ScriptedLink& link, std::size_t) {
     link.Answer(protocol::kInstallBegin, {"x", "many", "-5"});

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -39,8 +40,11 @@ struct HostileFile {
 // server, sends the scripted installation at once and then only reads.
 class HostileServer {
  public:
-  // before_install: frames sent between the greeting and "DebutInstall".
-  explicit HostileServer(std::vector<HostileFile> files, const std::string& before_install = "") {
+  // before_install: frames sent between the greeting and "DebutInstall"; flood:
+  // small answers sent after the files, before "Fin".
+  explicit HostileServer(std::vector<HostileFile> files, const std::string& before_install = "",
+                         std::size_t flood = 0)
+      : flood_(flood) {
     CompleteFrameMarkers();
     std::int64_t bytes = 0;
     for (const auto& file : files)
@@ -59,7 +63,8 @@ class HostileServer {
       object.xFileSize = static_cast<std::int32_t>(file.data.size());
       script_ += server::ObjectFrames(object, 0);
     }
-    script_ += server::AnswerFrames(protocol::kInstallEnd, {});
+    flood_answer_ = server::AnswerFrames("Pad", {"x=1"});
+    end_ = server::AnswerFrames(protocol::kInstallEnd, {});
     port_ = FreeLoopbackPort();
     for (const char* ip : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
       const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -106,6 +111,12 @@ class HostileServer {
             if (n <= 0) break;
             sent += static_cast<std::size_t>(n);
           }
+          // Made only now, after the greeting: no child forked before holds it.
+          std::string rest;
+          for (std::size_t n = 0; n < flood_; ++n)
+            rest += flood_answer_;
+          rest += end_;
+          ::send(client, rest.data(), rest.size(), MSG_NOSIGNAL);  // blocking: all or an error
           clients.push_back(client);
         } else {
           char buffer[65536];
@@ -121,6 +132,9 @@ class HostileServer {
   }
 
   std::string script_;
+  std::size_t flood_;
+  std::string flood_answer_;
+  std::string end_;
   std::uint16_t port_ = 0;
   std::vector<int> listeners_;
   std::atomic<bool> stop_{false};
@@ -297,6 +311,22 @@ TEST_F(HostileRun, ADbFolderLeadingOutsideStopsTheRunAtStart) {
   const std::string output = Run({{"", "a.txt", "x"}});
   EXPECT_NE(output.find("leads outside the program folder"), std::string::npos) << output;
   EXPECT_TRUE(fs::is_empty(outside_));
+}
+
+// A million small answers, then "Fin": all taken, the client started, memory bounded.
+TEST(HostileServerE2E, AFloodOfSmallAnswersEndsWithTheClientStartedWithinTheBudget) {
+  if (!DantedRelay::Available()) GTEST_SKIP() << "danted is not installed";
+  RegisterClasses();
+  DantedRelay relay;
+  TempFolder root("quorvane-flood");
+  HostileServer server({{"", "QuorvaneCustomer.exe", ClientScript("started.txt")}}, "", 1'000'000);
+  SetupProgram setup(root.path() / "program");
+  setup.Configure(relay.port(), server.port());
+  const std::string output = setup.Run({"nofs"}, nullptr, std::chrono::seconds(280));
+  EXPECT_TRUE(WaitForFile(setup.folder() / "started.txt")) << output << setup.log();
+  rusage usage{};
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "KiB at the installer's peak";
 }
 
 }  // namespace

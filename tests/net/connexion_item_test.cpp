@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <random>
 
 #include "net/net_fixture.h"
 #include "objects/answers.h"
@@ -48,6 +49,7 @@ class ItemTest : public testing::NetTest {
     timings.acknowledge_timeout_ms = 2000;
     item->SetTimings(timings);
     item->SetOwners(&progress_, nullptr);
+    item->SetDeliveryTarget(stack_.get());
     item->Open();
     return item;
   }
@@ -241,6 +243,33 @@ TEST_F(ItemTest, AFullMemoryBudgetStopsReadingUntilObjectsArePopped) {
     EXPECT_EQ(file.xData, std::string(200'000, static_cast<char>('a' + i)));
   }
   sender.join();
+}
+
+// Objects of random sizes against a budget of a few, popped with random pauses: all
+// arrive in order, none after the 60 s read time-out (as frames waiting at the end did).
+TEST_F(ItemTest, BackPressureDeliversEveryObjectInOrderWhateverThePauses) {
+  network_.SetPipeCapacity(16 << 20);  // the server sends everything at once
+  network_.Script("127.0.0.2", PeerScript::kServer);
+  auto item = MakeItem("127.0.0.2");
+  ASSERT_TRUE(item->Start());
+  item->ReceiveThread()->In()->SetQueueBudget(16'000);
+  item->Run();
+  std::mt19937 random(20261208);
+  std::vector<std::string> data(420);
+  for (std::string& bytes : data)
+    bytes.assign(random() % 20 == 0 ? random() % 150'000 : random() % 300, 'd');
+  for (const std::string& bytes : data) {
+    TSOFile file;
+    file.xData = bytes;
+    file.SetSendCompressionLevel(0);
+    network_.Peer(0).Send(file);
+  }
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 64 ? 20 : 20'000));
+    auto object = PopClient(20'000);
+    ASSERT_NE(object, nullptr) << "object " << i << " never came";
+    EXPECT_EQ(dynamic_cast<TSOFile&>(*object).xData.size(), data[i].size()) << i;
+  }
 }
 
 TEST_F(ItemTest, AWriteThatCannotFinishEndsTheConnectionWithItsReason) {

@@ -11,7 +11,6 @@
 
 #include "net/socket.h"
 #include "net/socket_stream.h"
-#include "transport/connexion_buffer_in.h"
 #include "util/codec.h"
 
 namespace quorvane {
@@ -115,10 +114,10 @@ TEST(SocketStream, ReadIntoAfterCancelReadsNothingAndAStreamWithoutSocketReadsZe
   Pair pair;
   ASSERT_EQ(pair.b->WriteAll("abc", 3, 1000).status, IoStatus::kOk);
   TZelObject owner(nullptr);
-  TZelConnexionBufferIn incoming(&owner);
+  std::vector<std::uint8_t> block(5, 'x');
   TZelSocketStream stream(&owner, 1000, pair.a.get());
   stream.Cancel();
-  EXPECT_FALSE(stream.ReadInto(incoming));
+  EXPECT_FALSE(stream.ReadInto(block));
   char got[3] = {};
   ASSERT_EQ(pair.a->ReadSome(got, 3, 1000).count, 3u);  // still there: nothing was read
   TZelSocketStream unconnected(&owner, 1000, nullptr);
