@@ -8,11 +8,11 @@
 #include <stdlib.h>
 #ifdef _WIN32
 #include <process.h>
-// Not windows.h: its macros (RegisterClass ...) would rename the tests' own calls.
-#include <windef.h>
-// After windef.h, which they need first.
-#include <winbase.h>
-#include <winreg.h>
+#include <windows.h>
+// Macros of windows.h that are names in the tests (near, far, RegisterClass).
+#undef near
+#undef far
+#undef RegisterClass
 #else
 #include <unistd.h>
 #endif
