@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "net/socket.h"
 #include "objects/customer.h"
 #include "objects/protocol.h"
 #include "settings/settings.h"

@@ -1,18 +1,11 @@
 #include "app/page_title.h"
 
-#include <gumbo.h>
-#include <iconv.h>
-
-#include <cerrno>
-#include <vector>
-
+#include "app/page_title_backend.h"
 #include "util/codec.h"
 #include "util/text.h"
 
 namespace quorvane {
 namespace {
-
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
 bool IsHtmlSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
@@ -64,50 +57,6 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
-// iconv on the whole text; invalid input bytes become U+FFFD one by one.
-bool ConvertWithIconv(std::string_view body, const std::string& charset, std::string& out) {
-  iconv_t cd = iconv_open("UTF-8", charset.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  out.clear();
-  std::vector<char> chunk(16 * 1024);
-  char* in = const_cast<char*>(body.data());
-  std::size_t in_left = body.size();
-  while (in_left > 0) {
-    char* dest = chunk.data();
-    std::size_t dest_left = chunk.size();
-    const std::size_t done = iconv(cd, &in, &in_left, &dest, &dest_left);
-    out.append(chunk.data(), chunk.size() - dest_left);
-    if (done == static_cast<std::size_t>(-1)) {
-      if (errno == E2BIG) continue;
-      out.append(kReplacement);
-      if (errno == EINVAL) break;  // incomplete sequence at the end
-      ++in;                        // EILSEQ: skip the offending byte
-      --in_left;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  iconv_close(cd);
-  return true;
-}
-
-// Depth first, in document order, without recursion.
-const GumboNode* FindTitle(const GumboNode* document) {
-  std::vector<const GumboNode*> pending{document};
-  while (!pending.empty()) {
-    const GumboNode* node = pending.back();
-    pending.pop_back();
-    if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == GUMBO_TAG_TITLE &&
-        node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML)
-      return node;
-    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT) continue;
-    const GumboVector& children =
-        node->type == GUMBO_NODE_DOCUMENT ? node->v.document.children : node->v.element.children;
-    for (unsigned i = children.length; i > 0; --i)
-      pending.push_back(static_cast<const GumboNode*>(children.data[i - 1]));
-  }
-  return nullptr;
-}
-
 // The page cut after its n-th "</title" tag (n from 0), or nothing when there is
 // no such tag or the page buries the title under more tags than any real page
 // has (the parser's tree walks are recursive, so a hostile depth must never
@@ -129,16 +78,9 @@ std::string_view TitleRegion(std::string_view utf8, const std::string& lower, in
   return utf8.substr(0, end == std::string::npos ? utf8.size() : end + 1);
 }
 
-// The text children, white space runs collapsed to one blank, trimmed: what a
-// browser reports as the document's title.
-std::string CollapsedText(const GumboNode* title) {
-  std::string raw;
-  const GumboVector& children = title->v.element.children;
-  for (unsigned i = 0; i < children.length; ++i) {
-    const auto* child = static_cast<const GumboNode*>(children.data[i]);
-    if (child->type == GUMBO_NODE_TEXT || child->type == GUMBO_NODE_WHITESPACE)
-      raw += child->v.text.text;
-  }
+// White space runs collapsed to one blank, trimmed: what a browser reports as
+// the document's title.
+std::string CollapsedText(std::string_view raw) {
   std::string text;
   bool pending_space = false;
   for (char c : raw) {
@@ -171,7 +113,7 @@ std::string PageToUtf8(std::string_view body, const std::string& charset) {
   // Browsers read the Latin-1 and ASCII labels as Windows-1252; our own codec does it.
   const bool latin = charset == "windows-1252" || charset == "cp1252" || charset == "iso-8859-1" ||
                      charset == "latin1" || charset == "us-ascii" || charset == "ascii";
-  if (!latin && ConvertWithIconv(body, charset, out)) {
+  if (!latin && ConvertToUtf8(body, charset, out)) {
     if (out.substr(0, 3) == "\xEF\xBB\xBF") out.erase(0, 3);
     return out;
   }
@@ -185,13 +127,8 @@ std::string PageTitle(std::string_view content_type, std::string_view body) {
   for (int n = 0; n < 4; ++n) {
     const std::string_view region = TitleRegion(utf8, lower, n);
     if (region.empty()) return {};
-    GumboOutput* output =
-        gumbo_parse_with_options(&kGumboDefaultOptions, region.data(), region.size());
-    if (output == nullptr) return {};
-    const GumboNode* node = FindTitle(output->document);
-    const std::string title = node != nullptr ? CollapsedText(node) : std::string();
-    gumbo_destroy_output(&kGumboDefaultOptions, output);
-    if (node != nullptr) return Utf8ToCp1252(title);
+    const std::optional<std::string> title = ParseTitleText(region);
+    if (title) return Utf8ToCp1252(CollapsedText(*title));
   }
   return {};
 }

@@ -1,7 +1,6 @@
 #include "net/socket.h"
 
 #include <array>
-#include <cerrno>
 #include <chrono>
 
 #include "net/socks4.h"
@@ -43,7 +42,8 @@ void NegotiateSocks4(ByteStream& stream, const std::string& target_address, int 
       got = stream.ReadSome(reply.data() + have, reply.size() - have, static_cast<int>(left));
     if (got.status != IoStatus::kOk) {
       throw ESocketOpenError(
-          WinSockErrorText(got.status == IoStatus::kTimeout ? ETIMEDOUT : got.error, "recv") +
+          WinSockErrorText(got.status == IoStatus::kTimeout ? TimedOutErrorCode() : got.error,
+                           "recv") +
               " [SOCKS 4: " + std::to_string(have) + " of 8 reply bytes, " + IoStatusText(got) +
               "]",
           SocketFailure::kRelaySilent);

@@ -1,7 +1,5 @@
 #include "net/socket_error.h"
 
-#include <cstring>
-
 #include "net/byte_stream.h"
 #include "util/codec.h"
 
@@ -41,17 +39,6 @@ std::string IoStatusText(const IoResult& result) {
       return "error " + std::to_string(result.error);
   }
   return "error";
-}
-
-std::string SystemErrorText(int code) {
-  char buffer[256] = {};
-  // The GNU strerror_r returns the text (maybe not in buffer); the XSI one fills it.
-  const auto text = ::strerror_r(code, buffer, sizeof buffer);
-  if constexpr (std::is_same_v<decltype(text), char*>) {
-    return Utf8ToCp1252(text != nullptr ? text : buffer);
-  } else {
-    return Utf8ToCp1252(buffer);
-  }
 }
 
 std::string WinSockErrorText(int code, std::string_view api) {

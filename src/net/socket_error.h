@@ -40,8 +40,11 @@ class ESocketOpenError : public ESocketError {
 
 // "Erreur socket Windows : <message> (<code>), avec l'API '<api>'".
 std::string WinSockErrorText(int code, std::string_view api);
-// The platform's message for an error number, in Windows-1252.
+// The platform's message for an error number (errno, WSAGetLastError), in
+// Windows-1252: socket_error_posix.cpp / socket_error_win32.cpp.
 std::string SystemErrorText(int code);
+// The platform's error number for a time-out (ETIMEDOUT, WSAETIMEDOUT).
+int TimedOutErrorCode();
 
 // The fixed messages.
 std::string SocketAlreadyOpenText();   // "Socket déjà ouvert"

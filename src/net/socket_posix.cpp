@@ -148,7 +148,7 @@ struct DescriptorGuard {
 
 }  // namespace
 
-std::unique_ptr<ByteStream> AdoptConnectedSocket(int native_handle) {
+std::unique_ptr<ByteStream> AdoptConnectedSocket(NativeSocket native_handle) {
   ::fcntl(native_handle, F_SETFL, ::fcntl(native_handle, F_GETFL) | O_NONBLOCK);
   return std::make_unique<PosixSocketStream>(native_handle);
 }
@@ -202,6 +202,23 @@ std::unique_ptr<ByteStream> OpenSocketStream(const SocketTarget& target) {
                     target.socks_reply_timeout_ms);
   }
   return stream;
+}
+
+std::string HostIpv4Address(const std::string& host_name) {
+  if (host_name.empty()) return {};
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* results = nullptr;
+  if (::getaddrinfo(host_name.c_str(), nullptr, &hints, &results) != 0 || results == nullptr)
+    return {};
+  std::string text;
+  for (const addrinfo* entry = results; entry != nullptr && text.empty(); entry = entry->ai_next) {
+    if (entry->ai_family != AF_INET || entry->ai_addrlen < sizeof(sockaddr_in)) continue;
+    text = DottedAddress(*reinterpret_cast<const sockaddr_in*>(entry->ai_addr));
+  }
+  ::freeaddrinfo(results);
+  return text;
 }
 
 }  // namespace quorvane

@@ -18,8 +18,6 @@ std::uint32_t MemoryLoadPercent();
 // The GetVersion word: major version in the low byte, minor in the next byte,
 // build number in the high word.
 std::uint32_t OsVersionWord();
-// Dotted text of the first IPv4 address of the host, empty when the lookup fails.
-std::string HostIpv4Address(const std::string& host_name);
 
 // The portable halves of the POSIX answers, kept apart so they can be checked
 // against fixed inputs.

@@ -1,7 +1,3 @@
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -54,25 +50,6 @@ std::uint32_t OsVersionWord() {
   struct utsname names {};
   if (::uname(&names) != 0) return 0;
   return VersionWordFromRelease(names.release);
-}
-
-std::string HostIpv4Address(const std::string& host_name) {
-  if (host_name.empty()) return {};
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* results = nullptr;
-  if (::getaddrinfo(host_name.c_str(), nullptr, &hints, &results) != 0 || results == nullptr)
-    return {};
-  std::string text;
-  for (const addrinfo* entry = results; entry != nullptr && text.empty(); entry = entry->ai_next) {
-    if (entry->ai_family != AF_INET || entry->ai_addrlen < sizeof(sockaddr_in)) continue;
-    const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-    char buffer[INET_ADDRSTRLEN] = {};
-    if (::inet_ntop(AF_INET, &address->sin_addr, buffer, sizeof buffer) != nullptr) text = buffer;
-  }
-  ::freeaddrinfo(results);
-  return text;
 }
 
 }  // namespace quorvane

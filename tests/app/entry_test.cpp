@@ -185,14 +185,14 @@ TEST_F(EntryTest, StaleUpdaterIsDeletedBeforeTheRun) {
 }
 
 TEST_F(EntryTest, MissingLanguageTakesTheSystemLanguage) {
-  ::setenv("LC_ALL", "fr_FR.UTF-8", 1);
+  testing::SetEnvironment("LC_ALL", "fr_FR.UTF-8");
   RunEntry({"setup"}, services_);
-  ::unsetenv("LC_ALL");
+  testing::ClearEnvironment("LC_ALL");
   EXPECT_EQ(ReadIntSetting(kSettingLanguage), kLanguageFrench);
 }
 
 TEST_F(EntryTest, ChosenLanguageSurvivesAndWordsOverrideIt) {
-  ::setenv("LC_ALL", "fr_FR.UTF-8", 1);
+  testing::SetEnvironment("LC_ALL", "fr_FR.UTF-8");
   SetLanguage(7);
   RunEntry({"setup"}, services_);
   EXPECT_EQ(ReadIntSetting(kSettingLanguage), 7);
@@ -200,7 +200,7 @@ TEST_F(EntryTest, ChosenLanguageSurvivesAndWordsOverrideIt) {
   EXPECT_EQ(ReadIntSetting(kSettingLanguage), kLanguageEnglish);
   SetLanguage(-3);  // never a valid choice: replaced like a missing one
   RunEntry({"setup"}, services_);
-  ::unsetenv("LC_ALL");
+  testing::ClearEnvironment("LC_ALL");
   EXPECT_EQ(ReadIntSetting(kSettingLanguage), kLanguageFrench);
 }
 

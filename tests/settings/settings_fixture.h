@@ -17,6 +17,9 @@
 #include "settings/site.h"
 #include "support/temp_folder.h"
 #include "util/program_folder.h"
+#ifdef _WIN32
+#include "settings/registry_text.h"
+#endif
 
 namespace quorvane::testing {
 
@@ -31,15 +34,24 @@ class SettingsTest : public ::testing::Test {
     InstallSettingsBackend(nullptr);
   }
 
-  void TearDown() override { scope_.reset(); }
+  void TearDown() override {
+    scope_.reset();
+  }
 
-  static void WriteText(const std::string& path, const std::string& text) {
+  // The settings file's path stands for the registry on Windows.
+  void WriteText(const std::string& path, const std::string& text) const {
+#ifdef _WIN32
+    if (path == settings_path_) return SetRegistryFromToml(text);
+#endif
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
     ASSERT_TRUE(out.good()) << path;
   }
 
-  static std::string ReadText(const std::string& path) {
+  std::string ReadText(const std::string& path) const {
+#ifdef _WIN32
+    if (path == settings_path_) return RegistryAsToml();
+#endif
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();

@@ -130,12 +130,6 @@ TEST(Host, ComputerNameAndWindowsFolder) {
   EXPECT_EQ(WindowsDirectory(), "/");
 }
 
-TEST(Host, LoopbackNamesResolveToIpv4) {
-  EXPECT_EQ(HostIpv4Address("127.0.0.3"), "127.0.0.3");
-  EXPECT_EQ(HostIpv4Address("localhost"), "127.0.0.1");
-  EXPECT_EQ(HostIpv4Address(""), "");
-}
-
 TEST(Tick, SleepAdvancesTheClockAtLeastThatLong) {
   const std::uint32_t start = TickCount();
   SleepMs(30);

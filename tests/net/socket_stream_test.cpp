@@ -1,15 +1,16 @@
-// The POSIX stream over a local socket pair (no network): a write longer than the
+// The system's socket stream over a connected pair (a socketpair on POSIX, a
+// loopback connection on Windows): a write longer than the
 // socket buffers is looped until a slow reader has it all, a reader that never
 // reads makes the write time out with what was written, and Shutdown from another
 // thread wakes a read blocked for a long time. Plus the open failures that need no
 // peer: an empty address, a host name that is never looked up.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <thread>
 
 #include "net/socket.h"
+#include "net/socket_pair.h"
 #include "net/socket_stream.h"
 #include "util/codec.h"
 
@@ -20,19 +21,15 @@ using Clock = std::chrono::steady_clock;
 
 struct Pair {
   Pair() {
-    int fds[2];
-    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    const int small = 4096;
-    ::setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    ::setsockopt(fds[1], SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    a = AdoptConnectedSocket(fds[0]);
-    b = AdoptConnectedSocket(fds[1]);
+    const testing::NativeSocketPair pair = testing::MakeSocketPair(4096);
+    a = AdoptConnectedSocket(pair.first);
+    b = AdoptConnectedSocket(pair.second);
   }
   std::unique_ptr<ByteStream> a;
   std::unique_ptr<ByteStream> b;
 };
 
-TEST(PosixStream, LoopsOverShortWritesUntilASlowReaderHasEverything) {
+TEST(NativeStream, LoopsOverShortWritesUntilASlowReaderHasEverything) {
   Pair pair;
   std::string sent(3'000'000, '\0');
   for (std::size_t i = 0; i < sent.size(); ++i)
@@ -53,7 +50,7 @@ TEST(PosixStream, LoopsOverShortWritesUntilASlowReaderHasEverything) {
   EXPECT_TRUE(received == sent);
 }
 
-TEST(PosixStream, AWriteToAPeerThatNeverReadsTimesOutWithTheCountWritten) {
+TEST(NativeStream, AWriteToAPeerThatNeverReadsTimesOutWithTheCountWritten) {
   Pair pair;
   const std::string big(4'000'000, 'x');
   const IoResult written = pair.a->WriteAll(big.data(), big.size(), 100);
@@ -62,7 +59,7 @@ TEST(PosixStream, AWriteToAPeerThatNeverReadsTimesOutWithTheCountWritten) {
   EXPECT_LT(written.count, big.size());
 }
 
-TEST(PosixStream, ShutdownWakesABlockedReadAndLaterCallsEndAtOnce) {
+TEST(NativeStream, ShutdownWakesABlockedReadAndLaterCallsEndAtOnce) {
   Pair pair;
   IoResult result;
   std::thread reader([&] {
@@ -82,7 +79,7 @@ TEST(PosixStream, ShutdownWakesABlockedReadAndLaterCallsEndAtOnce) {
   EXPECT_EQ(pair.b->ReadSome(&byte, 1, 1000).status, IoStatus::kClosed);
 }
 
-TEST(PosixStream, AReadWithNothingToReadTimesOut) {
+TEST(NativeStream, AReadWithNothingToReadTimesOut) {
   Pair pair;
   char byte = 0;
   EXPECT_EQ(pair.a->ReadSome(&byte, 1, 30).status, IoStatus::kTimeout);
@@ -123,6 +120,28 @@ TEST(SocketStream, ReadIntoAfterCancelReadsNothingAndAStreamWithoutSocketReadsZe
   TZelSocketStream unconnected(&owner, 1000, nullptr);
   EXPECT_EQ(unconnected.Read(got, 3), 0u);
   EXPECT_FALSE(unconnected.WaitForData(10));
+}
+
+TEST(OpenSocketStream, ARefusedConnectSaysWhyInTheSystemsWords) {
+  SocketTarget target;
+  target.address = "127.0.0.1";
+  target.port = 1;  // nothing listens there
+  try {
+    OpenSocketStream(target);
+    ADD_FAILURE();
+  } catch (const ESocketOpenError& error) {
+    EXPECT_EQ(error.failure(), SocketFailure::kRefused);
+    const std::string what = error.what();
+    const std::string head = "Erreur socket Windows : ";
+    ASSERT_EQ(what.rfind(head, 0), 0u) << what;
+    EXPECT_NE(what.substr(head.size(), 2), " (") << "no system text in: " << what;
+  }
+}
+
+TEST(HostIpv4Address, LoopbackNamesResolveToIpv4) {
+  EXPECT_EQ(HostIpv4Address("127.0.0.3"), "127.0.0.3");
+  EXPECT_EQ(HostIpv4Address("localhost"), "127.0.0.1");
+  EXPECT_EQ(HostIpv4Address(""), "");
 }
 
 }  // namespace

@@ -1,0 +1,5 @@
+# Cross-compilation to 64-bit Windows: the same sources as the shipped program,
+# built so that the tests run under wine64 (this machine runs no 32-bit code).
+set(QUORVANE_MINGW_ARCH x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
