@@ -41,13 +41,12 @@ std::string KeyOf(const PackageFile& file) {
 constexpr std::size_t kCheckChunk = std::size_t{1} << 20;
 constexpr std::size_t kLoggedCompression = std::size_t{32} << 20;  // long enough to be seen
 
-// SHA-256 of `bytes`, or of the `size` bytes of the open file `fd`; false when
-// the file cannot be read whole.
-bool Sha256(std::string_view bytes, int fd, std::int64_t size, Sha256Digest& out) {
-  quorvane::Sha256 hash;
-  if (fd < 0) hash.Update(bytes);
-  std::string chunk(fd < 0 ? 0 : kCheckChunk, '\0');
-  for (std::int64_t at = 0; fd >= 0 && at < size;) {
+// SHA-256 of the `size` bytes of the open file `fd`; false when the file cannot
+// be read whole.
+bool FileDigest(int fd, std::int64_t size, Sha256Digest& out) {
+  Sha256 hash;
+  std::string chunk(kCheckChunk, '\0');
+  for (std::int64_t at = 0; at < size;) {
     const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
@@ -214,7 +213,7 @@ void FrameCache::SendStored(const PackageFile& file, const std::string& key,
       why += std::strerror(errno);
     } else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != frames->size) {
       why = "not the size it was stored with";
-    } else if (!Sha256({}, fd, frames->size, found) || found != digest) {
+    } else if (!FileDigest(fd, frames->size, found) || found != digest) {
       why = "not the content it was stored with";
     } else {
       frames->stored = std::move(stored);
@@ -324,10 +323,9 @@ void FrameCache::Prepare(const PackageFile& file, const std::string& key) {
           Finish(key, built, {}, {}, error);
           return;
         }
-        Digest digest{};
-        std::string store_error = "cannot hash the frames";
-        fs::path disk;
-        if (Sha256(*built.bytes, -1, 0, digest)) disk = Store(*built.bytes, digest, store_error);
+        const Digest digest = Sha256Of(*built.bytes);
+        std::string store_error;
+        const fs::path disk = Store(*built.bytes, digest, store_error);
         if (disk.empty() && log_) log_("cache: frames kept in memory only: " + store_error);
         Finish(key, built, disk, digest, std::string());
       },
@@ -335,13 +333,8 @@ void FrameCache::Prepare(const PackageFile& file, const std::string& key) {
 }
 
 fs::path FrameCache::Store(const std::string& bytes, const Digest& digest, std::string& error) {
-  std::string name;
-  for (std::size_t i = 0; i < 16; ++i) {
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02x", digest[i]);
-    name += hex;
-  }
-  name += "-" + std::to_string(options_.level) + ".frm";
+  const std::string name =
+      HexOf(digest).substr(0, 32) + "-" + std::to_string(options_.level) + ".frm";
   const fs::path target = options_.folder / name;
   std::error_code ec;
   if (fs::is_regular_file(fs::symlink_status(target, ec)) &&
