@@ -39,6 +39,7 @@ std::string KeyOf(const PackageFile& file) {
 }
 
 constexpr std::size_t kCheckChunk = std::size_t{1} << 20;
+constexpr std::size_t kReadChunk = std::size_t{4} << 20;           // between two looks at a stop
 constexpr std::size_t kLoggedCompression = std::size_t{32} << 20;  // long enough to be seen
 
 // SHA-256 of the `size` bytes of the open file `fd`; false when the file cannot
@@ -68,7 +69,7 @@ std::int64_t TimeNs(const struct stat& st) {
 }  // namespace
 
 bool ReadPackageFile(const PackageCatalogue& package, const PackageFile& file, std::string& data,
-                     std::string& error) {
+                     std::string& error, const std::function<bool()>& stop) {
   const int fd = package.OpenFile(file, error);
   if (fd < 0) return false;
   struct stat before {};
@@ -76,18 +77,28 @@ bool ReadPackageFile(const PackageCatalogue& package, const PackageFile& file, s
             TimeNs(before) == file.mtime_ns;
   if (!ok) error = "changed since it was listed";
   if (ok) {
-    data.resize(static_cast<std::size_t>(file.size));
-    std::size_t done = 0;
-    while (done < data.size()) {
-      const ssize_t n =
-          ::pread(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
+    // Chunk by chunk, so that a stop is seen soon and no page is touched twice.
+    const auto size = static_cast<std::size_t>(file.size);
+    data.clear();
+    data.reserve(size);
+    while (data.size() < size) {
+      if (stop && stop()) {
         ok = false;
-        error = n < 0 ? std::string("read failed: ") + std::strerror(errno) : "shorter than listed";
+        error = "abandoned";
         break;
       }
-      done += static_cast<std::size_t>(n);
+      const std::size_t done = data.size();
+      data.resize(done + std::min(kReadChunk, size - done));
+      const ssize_t n =
+          ::pread(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
+      const int why = errno;
+      data.resize(done + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+      if (n < 0 && why == EINTR) continue;
+      if (n <= 0) {
+        ok = false;
+        error = n < 0 ? std::string("read failed: ") + std::strerror(why) : "shorter than listed";
+        break;
+      }
     }
   }
   struct stat after {};
@@ -97,7 +108,7 @@ bool ReadPackageFile(const PackageCatalogue& package, const PackageFile& file, s
     error = "changed while it was read";
   }
   ::close(fd);
-  if (!ok) data.clear();
+  if (!ok) std::string().swap(data);
   return ok;
 }
 
@@ -240,22 +251,30 @@ void FrameCache::Build(const PackageFile& file, BuiltCallback done,
     if (log_) log_("cache: preparation of " + name + " abandoned: stopping");
     done({}, "abandoned: the server is stopping");
   };
+  // Reading and serialising a large file take long too: both look at the stop
+  // every few MiB.
+  struct Abandoned {};
   std::string data, error;
   if (cancelled_) return abandon();
-  if (!ReadPackageFile(package_, file, data, error)) {
+  if (!ReadPackageFile(package_, file, data, error, [this] { return cancelled_.load(); })) {
+    if (cancelled_) return abandon();
     done({}, error);
     return;
   }
-  if (cancelled_) return abandon();
   Built built;
   built.file_size = static_cast<std::int64_t>(data.size());
   FileObject object;
   try {
-    object = SerializeFile(file, std::move(data));
+    object = SerializeFile(file, std::move(data), [this] {
+      if (cancelled_) throw Abandoned{};
+    });
+  } catch (const Abandoned&) {
+    return abandon();
   } catch (const std::exception& e) {
     done({}, std::string("cannot prepare: ") + e.what());
     return;
   }
+  if (cancelled_) return abandon();
   if (options_.level <= 0 || !object.worth_compressing) {
     built.bytes = std::make_shared<const std::string>(FileFrames(object, nullptr));
     done(built, std::string());
