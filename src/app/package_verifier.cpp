@@ -230,11 +230,10 @@ bool PackageVerifier::AcceptManifest(const std::vector<std::string>& lines) {
   accepted_in_run_ = true;
   const std::string text = Text(lines);
   if (text != stored_text_) {
-    std::string reason;
-    if (WriteFileAtomically(NativePath(kManifestFile), text, AtomicWriteOptions{}, &reason))
+    if (const Status stored = WriteFileAtomically(NativePath(kManifestFile), text); stored.ok())
       stored_text_ = text;
     else
-      DiagnosticLog(kLogLayer, "the accepted manifest could not be stored: " + reason);
+      DiagnosticLog(kLogLayer, "the accepted manifest could not be stored: " + stored.ToString());
   }
   return true;
 }
@@ -276,11 +275,11 @@ void PackageVerifier::Save() {
   for (const auto& [key, checked] : checked_)
     lines.push_back(key + '\t' + std::to_string(checked.size) + '\t' +
                     std::to_string(checked.mtime) + '\t' + HexOf(checked.sha256));
-  std::string reason;
-  if (WriteFileAtomically(NativePath(kCheckedFile), Text(lines), AtomicWriteOptions{}, &reason))
+  if (const Status stored = WriteFileAtomically(NativePath(kCheckedFile), Text(lines)); stored.ok())
     checked_changed_ = false;
   else
-    DiagnosticLog(kLogLayer, "the checked sizes and times could not be stored: " + reason);
+    DiagnosticLog(kLogLayer,
+                  "the checked sizes and times could not be stored: " + stored.ToString());
 }
 
 }  // namespace quorvane

@@ -117,9 +117,8 @@ SettingsFile LoadFile(const std::string& path) {
 // (temporary beside it, flushed, renamed, folder flushed), keeping the file's
 // mode. On any failure the temporary file is removed and `path` is left as it was.
 void ReplaceFile(const std::string& path, const std::string& text) {
-  std::string reason;
-  if (!WriteFileAtomically(path, text, AtomicWriteOptions{}, &reason))
-    throw ESettingsError("settings: " + reason);
+  if (const Status written = WriteFileAtomically(path, text); !written.ok())
+    throw ESettingsError("settings: " + written.ToString());
 }
 
 // An unreadable file is about to be replaced: keep it for the user under

@@ -96,16 +96,12 @@ bool TZelDataTransfer::SaveObject(TZelObject& object, const std::string& path, F
     else if (mode == FileSaveMode::Compressed)
       body = CompressBlock(body.data(), body.size(), compression_level);
     // The same durable replacement as every other file: flushed, renamed, folder flushed.
-    std::string reason;
-    const bool saved = WriteFileAtomicallyWith(
-        target,
-        [&](std::FILE* file) {
-          return std::fputc(mode_byte, file) != EOF &&
-                 (body.empty() || std::fwrite(body.data(), 1, body.size(), file) == body.size());
-        },
-        AtomicWriteOptions{}, &reason);
-    if (!saved) DiagnosticLog("transport", "object file not saved: " + reason);
-    return saved;
+    const Status saved = WriteFileAtomicallyWith(target, [&](std::FILE* file) {
+      return std::fputc(mode_byte, file) != EOF &&
+             (body.empty() || std::fwrite(body.data(), 1, body.size(), file) == body.size());
+    });
+    if (!saved.ok()) DiagnosticLog("transport", "object file not saved: " + saved.ToString());
+    return saved.ok();
   } catch (...) {
     DiagnosticLog("transport", "object file " + path + " not saved: " + ExceptionText());
     return false;
