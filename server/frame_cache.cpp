@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "slice_compressor.h"
+#include "util/codec.h"
 #include "wire.h"
 
 namespace quorvane::server {
@@ -56,6 +57,11 @@ bool FileDigest(int fd, std::int64_t size, Sha256Digest& out) {
   }
   out = hash.Final();
   return true;
+}
+
+// The package name of a file for the log, which is UTF-8: names are Windows-1252.
+std::string LoggedName(const PackageFile& file) {
+  return Cp1252ToUtf8(file.folder + file.name);
 }
 
 std::string MiB(std::int64_t bytes) {
@@ -233,7 +239,7 @@ void FrameCache::SendStored(const PackageFile& file, const std::string& key,
     }
     if (log_)
       log_("cache: stored frames " + frames->disk.string() + " refused (" + why + "); preparing " +
-           file.folder + file.name + " again");
+           LoggedName(file) + " again");
     {
       std::lock_guard guard(mutex_);
       if (auto it = entries_.find(key); it != entries_.end() && it->second->disk == frames->disk)
@@ -245,7 +251,7 @@ void FrameCache::SendStored(const PackageFile& file, const std::string& key,
 
 void FrameCache::Build(const PackageFile& file, BuiltCallback done,
                        std::function<void(const FileObject& object)> between) {
-  const std::string name = file.folder + file.name;
+  const std::string name = LoggedName(file);
   // A preparation the stop ends keeps nothing.
   auto abandon = [this, name, done] {
     if (log_) log_("cache: preparation of " + name + " abandoned: stopping");
@@ -330,7 +336,7 @@ void FrameCache::Prepare(const PackageFile& file, const std::string& key) {
       plain = late->plain;
     }
     if (log_)
-      log_("cache: " + file.folder + file.name + " still being compressed: sent plain to " +
+      log_("cache: " + LoggedName(file) + " still being compressed: sent plain to " +
            std::to_string(waiters.size()) + " waiting");
     for (PreparedCallback& done : waiters)
       done(plain, std::string());
@@ -452,12 +458,11 @@ void FrameCache::PrepareNext(std::shared_ptr<Warming> warming) {
                  now - warming->logged >= std::chrono::seconds(1))) {
       warming->logged = now;
       const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - warming->start);
-      log_("cache: " + std::string(frames ? "prepared " : "could not prepare ") + file.folder +
-           file.name + (frames ? std::string() : " (" + error + ")") + "; " +
-           std::to_string(count) + " of " + std::to_string(warming->files.size()) + " files, " +
-           MiB(warming->done) + " of " + MiB(warming->total) + " in " +
-           std::to_string(ms.count() / 1000) + "." + std::to_string(ms.count() % 1000 / 100) +
-           " s");
+      log_("cache: " + std::string(frames ? "prepared " : "could not prepare ") + LoggedName(file) +
+           (frames ? std::string() : " (" + error + ")") + "; " + std::to_string(count) + " of " +
+           std::to_string(warming->files.size()) + " files, " + MiB(warming->done) + " of " +
+           MiB(warming->total) + " in " + std::to_string(ms.count() / 1000) + "." +
+           std::to_string(ms.count() % 1000 / 100) + " s");
     }
     post_([this, warming] { PrepareNext(warming); });
   });

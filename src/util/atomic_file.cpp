@@ -9,6 +9,7 @@
 
 #include "util/atomic_file_platform.h"
 #include "util/diagnostic_log.h"
+#include "util/program_folder.h"
 
 namespace quorvane {
 namespace fs = std::filesystem;
@@ -65,17 +66,17 @@ Status WriteTemporary(const fs::path& target, bool create_folders, bool owner_ex
   const fs::path folder = FolderOf(target);
   if (create_folders) fs::create_directories(folder, error);
   const fs::path temporary = folder / TemporaryName();
+  const std::string shown = NativePathText(temporary.string());
   std::FILE* file = atomic_detail::CreateNewFile(temporary.string());
-  if (file == nullptr)
-    return Status::Error("cannot create " + temporary.string(), LastSystemError());
+  if (file == nullptr) return Status::Error("cannot create " + shown, LastSystemError());
   Status status = atomic_detail::KeepModeOf(target.string(), file);
   if (status.ok() && owner_executable) status = atomic_detail::AddOwnerExecute(file);
   if (status.ok() && !write(file))
-    status = Status::Error("cannot write " + temporary.string(), LastSystemError());
+    status = Status::Error("cannot write " + shown, LastSystemError());
   if (status.ok() && std::fflush(file) != 0)
-    status = Status::Error("cannot write " + temporary.string(), LastSystemError());
+    status = Status::Error("cannot write " + shown, LastSystemError());
   if (std::fclose(file) != 0 && status.ok())
-    status = Status::Error("cannot close " + temporary.string(), LastSystemError());
+    status = Status::Error("cannot close " + shown, LastSystemError());
   if (!status.ok()) {
     fs::remove(temporary, error);
     return status;
@@ -94,8 +95,9 @@ Status RenameOver(const std::string& temporary, const fs::path& target) {
   std::error_code error;
   fs::rename(temporary, target, error);
   if (!error) return Status::Ok();
-  Status status =
-      Status::Error("cannot rename " + temporary + " to " + target.string(), error.message());
+  Status status = Status::Error(
+      "cannot rename " + NativePathText(temporary) + " to " + NativePathText(target.string()),
+      error.message());
   fs::remove(temporary, error);
   return status;
 }
@@ -126,7 +128,7 @@ Status WriteFileAtomicallyWith(const std::string& path,
   if (status.ok()) status = RenameOver(temporary, target);
   if (!status.ok()) return status;
   if (const Status synced = atomic_detail::SyncFolder(FolderOf(target).string()); !synced.ok())
-    DiagnosticLog(kLayer, target.string() + " replaced, but " + synced.ToString());
+    DiagnosticLog(kLayer, NativePathText(target.string()) + " replaced, but " + synced.ToString());
   return status;
 }
 
@@ -160,7 +162,7 @@ std::size_t RemoveLeftTemporaries(const std::string& folder) {
     if (fs::remove(it->path(), entry_error))
       ++removed;
     else
-      DiagnosticLog(kLayer, "left temporary " + it->path().string() +
+      DiagnosticLog(kLayer, "left temporary " + NativePathText(it->path().string()) +
                                 " not removed: " + entry_error.message());
   }
   if (removed > 0)
@@ -294,7 +296,8 @@ std::vector<DurableFileResult> DurableFileBatch::Commit() {
   }
   for (const std::string& folder : lone_folders) {
     if (const Status synced = atomic_detail::SyncFolder(folder); !synced.ok())
-      DiagnosticLog(kLayer, "files renamed in " + folder + ", but " + synced.ToString());
+      DiagnosticLog(kLayer,
+                    "files renamed in " + NativePathText(folder) + ", but " + synced.ToString());
   }
 
   std::vector<DurableFileResult> results;

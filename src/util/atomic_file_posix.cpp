@@ -7,6 +7,7 @@
 
 #include "util/atomic_file.h"
 #include "util/atomic_file_platform.h"
+#include "util/program_folder.h"
 
 namespace quorvane {
 
@@ -17,8 +18,9 @@ bool SyncFileToDisk(std::FILE* file) {
 namespace atomic_detail {
 namespace {
 
-Status Fail(const std::string& what) {
-  return Status::Error(what, LastSystemError());
+// `what` and the native path it is about, shown as text.
+Status Fail(const std::string& what, const std::string& native_path = {}) {
+  return Status::Error(what + NativePathText(native_path), LastSystemError());
 }
 
 }  // namespace
@@ -50,27 +52,27 @@ Status KeepModeOf(const std::string& target, std::FILE* temporary) {
   struct stat info {};
   if (::lstat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return Status::Ok();
   if (::fchmod(::fileno(temporary), info.st_mode & 07777) == 0) return Status::Ok();
-  return Fail("cannot keep the mode of " + target);
+  return Fail("cannot keep the mode of ", target);
 }
 
 Status SyncFolder(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return Fail("cannot open folder " + folder);
+  if (fd < 0) return Fail("cannot open folder ", folder);
   const bool ok = ::fsync(fd) == 0;
   const int saved = errno;
   ::close(fd);
   errno = saved;
-  return ok ? Status::Ok() : Fail("cannot flush folder " + folder);
+  return ok ? Status::Ok() : Fail("cannot flush folder ", folder);
 }
 
 Status SyncPath(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Fail("cannot open " + path);
+  if (fd < 0) return Fail("cannot open ", path);
   const bool ok = ::fdatasync(fd) == 0;
   const int saved = errno;
   ::close(fd);
   errno = saved;
-  return ok ? Status::Ok() : Fail("cannot flush " + path);
+  return ok ? Status::Ok() : Fail("cannot flush ", path);
 }
 
 int OpenFileSystemHandle(const std::string& folder, unsigned long long* device) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/temp_folder.h"
+#include "util/diagnostic_log.h"
 
 namespace quorvane {
 namespace {
@@ -202,6 +203,24 @@ TEST_F(AtomicFileTest, BatchFollowsLinksWhenAsked) {
   EXPECT_TRUE(results.at(0).status.ok() && results.at(1).status.ok());
   EXPECT_TRUE(fs::is_symlink(fs::symlink_status(folder_.path() / "link.dat")));
   EXPECT_EQ(Read("target.dat"), "through the link");
+}
+
+// A failure's text holds the path as Windows-1252, so the log's one conversion
+// shows the name as it is on disk.
+TEST_F(AtomicFileTest, AFailureLogsTheNativePathAsItIsOnDisk) {
+  SetDiagnosticLogFile(Path("setup.log"));
+  const struct {
+    std::string folder, logged;  // UTF-8 on disk; as it reads in the log
+  } cases[] = {
+      {"plain", "plain"}, {"Café", "Café"}, {"crème brûlée", "crème brûlée"}, {"Ωmega", "?mega"}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(WriteFileAtomically(Path(c.folder), "a file, not a folder"));
+    const Status failed = WriteFileAtomically(Path(c.folder + "/child"), "x");
+    DiagnosticLog("util", failed.ToString());
+    EXPECT_NE(Read("setup.log").find("cannot create " + Path(c.logged) + "/.qs"), std::string::npos)
+        << Read("setup.log");
+  }
+  SetDiagnosticLogFile("");
 }
 
 }  // namespace
