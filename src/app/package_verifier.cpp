@@ -238,7 +238,7 @@ bool PackageVerifier::AcceptManifest(const std::vector<std::string>& lines) {
   return true;
 }
 
-std::string PackageVerifier::CheckFile(const TSOFile& file) {
+Status PackageVerifier::CheckFile(const TSOFile& file) {
   std::string relative;
   const Status location = CheckReceivedLocation(file.xRelativePath, file.xFileName, &relative);
   std::string why = location.ok() ? std::string() : location.why();
@@ -252,12 +252,10 @@ std::string PackageVerifier::CheckFile(const TSOFile& file) {
   if (why.empty() && static_cast<std::int64_t>(file.xData.size()) != listed->size)
     why = SizeDiffers(static_cast<std::int64_t>(file.xData.size()), listed->size);
   if (why.empty() && Sha256Of(file.xData) != listed->sha256) why = kDigestDiffers;
-  if (!why.empty()) {
-    ++refused_files_;
-    DiagnosticLog(kLogLayer,
-                  "file \"" + file.xRelativePath + file.xFileName + "\" refused: " + why);
-  }
-  return why;
+  if (why.empty()) return Status::Ok();
+  ++refused_files_;
+  DiagnosticLog(kLogLayer, "file \"" + file.xRelativePath + file.xFileName + "\" refused: " + why);
+  return Status::Error(file.xRelativePath + file.xFileName, why);
 }
 
 void PackageVerifier::FileWritten(const TSOFile& file) {
