@@ -237,9 +237,9 @@ bool InstallationExchange::ReceiveInstallation(WindowRef& connecting) {
       idle = 0;
       if (object->TypeCode() == tvo_xFile) {
         if (auto* file = dynamic_cast<TSOFile*>(object.get())) {
-          if (const std::string refused = verifier_ ? verifier_->CheckFile(*file) : "";
-              !refused.empty()) {
-            CountFile(*file, false, file->xRelativePath + file->xFileName + ": " + refused);
+          if (const Status refused = verifier_ ? verifier_->CheckFile(*file) : Status::Ok();
+              !refused.ok()) {
+            CountFile(*file, false, refused.ToString());
             ShowOverallProgress();
             continue;  // never written: not even a temporary file holds it
           }

@@ -230,16 +230,15 @@ bool PackageVerifier::AcceptManifest(const std::vector<std::string>& lines) {
   accepted_in_run_ = true;
   const std::string text = Text(lines);
   if (text != stored_text_) {
-    std::string reason;
-    if (WriteFileAtomically(NativePath(kManifestFile), text, AtomicWriteOptions{}, &reason))
+    if (const Status stored = WriteFileAtomically(NativePath(kManifestFile), text); stored.ok())
       stored_text_ = text;
     else
-      DiagnosticLog(kLogLayer, "the accepted manifest could not be stored: " + reason);
+      DiagnosticLog(kLogLayer, "the accepted manifest could not be stored: " + stored.ToString());
   }
   return true;
 }
 
-std::string PackageVerifier::CheckFile(const TSOFile& file) {
+Status PackageVerifier::CheckFile(const TSOFile& file) {
   std::string relative;
   const Status location = CheckReceivedLocation(file.xRelativePath, file.xFileName, &relative);
   std::string why = location.ok() ? std::string() : location.why();
@@ -253,12 +252,10 @@ std::string PackageVerifier::CheckFile(const TSOFile& file) {
   if (why.empty() && static_cast<std::int64_t>(file.xData.size()) != listed->size)
     why = SizeDiffers(static_cast<std::int64_t>(file.xData.size()), listed->size);
   if (why.empty() && Sha256Of(file.xData) != listed->sha256) why = kDigestDiffers;
-  if (!why.empty()) {
-    ++refused_files_;
-    DiagnosticLog(kLogLayer,
-                  "file \"" + file.xRelativePath + file.xFileName + "\" refused: " + why);
-  }
-  return why;
+  if (why.empty()) return Status::Ok();
+  ++refused_files_;
+  DiagnosticLog(kLogLayer, "file \"" + file.xRelativePath + file.xFileName + "\" refused: " + why);
+  return Status::Error(file.xRelativePath + file.xFileName, why);
 }
 
 void PackageVerifier::FileWritten(const TSOFile& file) {
@@ -276,11 +273,11 @@ void PackageVerifier::Save() {
   for (const auto& [key, checked] : checked_)
     lines.push_back(key + '\t' + std::to_string(checked.size) + '\t' +
                     std::to_string(checked.mtime) + '\t' + HexOf(checked.sha256));
-  std::string reason;
-  if (WriteFileAtomically(NativePath(kCheckedFile), Text(lines), AtomicWriteOptions{}, &reason))
+  if (const Status stored = WriteFileAtomically(NativePath(kCheckedFile), Text(lines)); stored.ok())
     checked_changed_ = false;
   else
-    DiagnosticLog(kLogLayer, "the checked sizes and times could not be stored: " + reason);
+    DiagnosticLog(kLogLayer,
+                  "the checked sizes and times could not be stored: " + stored.ToString());
 }
 
 }  // namespace quorvane

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "transport/package_manifest.h"
+#include "util/status.h"
 
 namespace quorvane {
 
@@ -46,8 +47,8 @@ class PackageVerifier {
 
   // The lines of a "PackageManifest" answer; true when accepted (and stored).
   bool AcceptManifest(const std::vector<std::string>& lines);
-  // Why a received file may not be written, or empty when it may.
-  std::string CheckFile(const TSOFile& file);
+  // Ok when a received file may be written; else its name and why not.
+  Status CheckFile(const TSOFile& file);
   // A checked file was written: its size and time are recorded.
   void FileWritten(const TSOFile& file);
   // Writes the recorded sizes and times when they changed.

@@ -121,7 +121,8 @@ std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<TSOFile*>& 
     auto it = added.find(done.path);
     if (it == added.end()) continue;
     for (std::size_t i : it->second)
-      results[i].status = done.written ? Status::Ok() : Status::Error(results[i].name, done.reason);
+      results[i].status =
+          done.status.ok() ? Status::Ok() : Status::Error(results[i].name, done.status.ToString());
   }
   for (const auto& [path, indexes] : added) {
     for (std::size_t i : indexes) {
