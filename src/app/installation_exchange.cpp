@@ -275,7 +275,7 @@ bool InstallationExchange::ReceiveInstallation(WindowRef& connecting) {
       idle = 0;
     }
     ui_.ProcessMessages();
-    SleepMs(limits_.poll_ms);
+    link_.WaitForIncoming(limits_.poll_ms);
   }
   if (!outcome_.finished && outcome_.failure.empty())
     outcome_.failure = "no object and no byte for " + std::to_string(limits_.idle_polls) + " polls";
