@@ -559,11 +559,9 @@ TEST(WriteReceivedFiles, AFileRefusedBesideItsWriteNeverTakesItsName) {
   std::vector<std::unique_ptr<TSOFile>> owned;
   for (auto [folder, name, data] :
        {std::tuple{"", "a.bin", "new"}, {"", "keep.bin", "forged"}, {"..\\", "out.bin", "x"}}) {
-    owned.push_back(std::make_unique<TSOFile>());
-    owned.back()->xRelativePath = folder;
-    owned.back()->xFileName = name;
-    owned.back()->xData = data;
-    owned.back()->xFileSize = static_cast<std::int32_t>(owned.back()->xData.size());
+    TSOFile& file = *owned.emplace_back(std::make_unique<TSOFile>());
+    std::tie(file.xRelativePath, file.xFileName, file.xData) = std::tuple(folder, name, data);
+    file.xFileSize = static_cast<std::int32_t>(file.xData.size());
   }
   std::vector<TSOFile*> files{owned[0].get(), owned[1].get(), owned[2].get()};
   std::vector<std::string> events;
@@ -593,17 +591,14 @@ TEST(PackageVerifier, OnlyTheSignedDigestLetsAFileTakeItsName) {
   ProgramFolderScope scope("quorvane-digest");
   const SigningKeys keys = GenerateSigningKeys();
   const std::string large(300 << 10, 'L');
-  PackageManifest manifest;
-  manifest.package = "bench";
-  manifest.version = 1;
+  PackageManifest manifest{"bench", 1, {}, {}};
   for (const auto& [name, signed_bytes] :
        {std::pair{"small.txt", std::string("small")}, {"large.bin", large}, {"forged.bin", large}})
     manifest.files.push_back(
         {"", name, static_cast<std::int64_t>(signed_bytes.size()), Sha256Of(signed_bytes)});
   PackageVerifier verifier(EncodeBase64(keys.public_key));
   ASSERT_TRUE(verifier.AcceptManifest(SignedManifestLines(manifest, keys.secret)));
-  std::string forged = large;
-  forged[1000] = 'X';
+  const std::string forged = large.substr(1) + 'X';
   for (const auto& [name, bytes, why] :
        {std::tuple{"small.txt", std::string("small"), ""},
         {"large.bin", large, ""},
