@@ -155,7 +155,7 @@ Run OverOneConnection(const Path& path, const char* what,
     item.Configure(kTransportTcp, 'N', "Server", Guid{}, socks, "127.0.0.2", port, false);
     item.Open();
     if (!item.Start()) {
-      std::fprintf(stderr, "%s: %s\n", what, item.LastError().c_str());
+      std::fprintf(stderr, "%s: %s\n", what, item.LastError().why().c_str());
       std::exit(1);
     }
     item.Run();

@@ -63,7 +63,7 @@ void BM_OneFlushPerBatch(benchmark::State& state) {
     for (int i = 0; i < count; ++i)
       batch.Add((folder / ("f" + std::to_string(i))).string(), Content(i));
     for (const auto& result : batch.Commit())
-      if (!result.written) state.SkipWithError(result.reason.c_str());
+      if (!result.status.ok()) state.SkipWithError(result.status.ToString().c_str());
   });
 }
 BENCHMARK(BM_OneFlushPerBatch)->Arg(200)->Arg(2000)->Unit(benchmark::kMillisecond)->UseRealTime();

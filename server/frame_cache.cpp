@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "slice_compressor.h"
+#include "util/codec.h"
 #include "wire.h"
 
 namespace quorvane::server {
@@ -39,6 +40,7 @@ std::string KeyOf(const PackageFile& file) {
 }
 
 constexpr std::size_t kCheckChunk = std::size_t{1} << 20;
+constexpr std::size_t kReadChunk = std::size_t{4} << 20;           // between two looks at a stop
 constexpr std::size_t kLoggedCompression = std::size_t{32} << 20;  // long enough to be seen
 
 // SHA-256 of the `size` bytes of the open file `fd`; false when the file cannot
@@ -57,6 +59,11 @@ bool FileDigest(int fd, std::int64_t size, Sha256Digest& out) {
   return true;
 }
 
+// The package name of a file for the log, which is UTF-8: names are Windows-1252.
+std::string LoggedName(const PackageFile& file) {
+  return Cp1252ToUtf8(file.folder + file.name);
+}
+
 std::string MiB(std::int64_t bytes) {
   return std::to_string(bytes >> 20) + " MiB";
 }
@@ -68,7 +75,7 @@ std::int64_t TimeNs(const struct stat& st) {
 }  // namespace
 
 bool ReadPackageFile(const PackageCatalogue& package, const PackageFile& file, std::string& data,
-                     std::string& error) {
+                     std::string& error, const std::function<bool()>& stop) {
   const int fd = package.OpenFile(file, error);
   if (fd < 0) return false;
   struct stat before {};
@@ -76,18 +83,28 @@ bool ReadPackageFile(const PackageCatalogue& package, const PackageFile& file, s
             TimeNs(before) == file.mtime_ns;
   if (!ok) error = "changed since it was listed";
   if (ok) {
-    data.resize(static_cast<std::size_t>(file.size));
-    std::size_t done = 0;
-    while (done < data.size()) {
-      const ssize_t n =
-          ::pread(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
+    // Chunk by chunk, so that a stop is seen soon and no page is touched twice.
+    const auto size = static_cast<std::size_t>(file.size);
+    data.clear();
+    data.reserve(size);
+    while (data.size() < size) {
+      if (stop && stop()) {
         ok = false;
-        error = n < 0 ? std::string("read failed: ") + std::strerror(errno) : "shorter than listed";
+        error = "abandoned";
         break;
       }
-      done += static_cast<std::size_t>(n);
+      const std::size_t done = data.size();
+      data.resize(done + std::min(kReadChunk, size - done));
+      const ssize_t n =
+          ::pread(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
+      const int why = errno;
+      data.resize(done + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+      if (n < 0 && why == EINTR) continue;
+      if (n <= 0) {
+        ok = false;
+        error = n < 0 ? std::string("read failed: ") + std::strerror(why) : "shorter than listed";
+        break;
+      }
     }
   }
   struct stat after {};
@@ -97,7 +114,7 @@ bool ReadPackageFile(const PackageCatalogue& package, const PackageFile& file, s
     error = "changed while it was read";
   }
   ::close(fd);
-  if (!ok) data.clear();
+  if (!ok) std::string().swap(data);
   return ok;
 }
 
@@ -222,7 +239,7 @@ void FrameCache::SendStored(const PackageFile& file, const std::string& key,
     }
     if (log_)
       log_("cache: stored frames " + frames->disk.string() + " refused (" + why + "); preparing " +
-           file.folder + file.name + " again");
+           LoggedName(file) + " again");
     {
       std::lock_guard guard(mutex_);
       if (auto it = entries_.find(key); it != entries_.end() && it->second->disk == frames->disk)
@@ -234,28 +251,36 @@ void FrameCache::SendStored(const PackageFile& file, const std::string& key,
 
 void FrameCache::Build(const PackageFile& file, BuiltCallback done,
                        std::function<void(const FileObject& object)> between) {
-  const std::string name = file.folder + file.name;
+  const std::string name = LoggedName(file);
   // A preparation the stop ends keeps nothing.
   auto abandon = [this, name, done] {
     if (log_) log_("cache: preparation of " + name + " abandoned: stopping");
     done({}, "abandoned: the server is stopping");
   };
+  // Reading and serialising a large file take long too: both look at the stop
+  // every few MiB.
+  struct Abandoned {};
   std::string data, error;
   if (cancelled_) return abandon();
-  if (!ReadPackageFile(package_, file, data, error)) {
+  if (!ReadPackageFile(package_, file, data, error, [this] { return cancelled_.load(); })) {
+    if (cancelled_) return abandon();
     done({}, error);
     return;
   }
-  if (cancelled_) return abandon();
   Built built;
   built.file_size = static_cast<std::int64_t>(data.size());
   FileObject object;
   try {
-    object = SerializeFile(file, std::move(data));
+    object = SerializeFile(file, std::move(data), [this] {
+      if (cancelled_) throw Abandoned{};
+    });
+  } catch (const Abandoned&) {
+    return abandon();
   } catch (const std::exception& e) {
     done({}, std::string("cannot prepare: ") + e.what());
     return;
   }
+  if (cancelled_) return abandon();
   if (options_.level <= 0 || !object.worth_compressing) {
     built.bytes = std::make_shared<const std::string>(FileFrames(object, nullptr));
     done(built, std::string());
@@ -311,7 +336,7 @@ void FrameCache::Prepare(const PackageFile& file, const std::string& key) {
       plain = late->plain;
     }
     if (log_)
-      log_("cache: " + file.folder + file.name + " still being compressed: sent plain to " +
+      log_("cache: " + LoggedName(file) + " still being compressed: sent plain to " +
            std::to_string(waiters.size()) + " waiting");
     for (PreparedCallback& done : waiters)
       done(plain, std::string());
@@ -433,12 +458,11 @@ void FrameCache::PrepareNext(std::shared_ptr<Warming> warming) {
                  now - warming->logged >= std::chrono::seconds(1))) {
       warming->logged = now;
       const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - warming->start);
-      log_("cache: " + std::string(frames ? "prepared " : "could not prepare ") + file.folder +
-           file.name + (frames ? std::string() : " (" + error + ")") + "; " +
-           std::to_string(count) + " of " + std::to_string(warming->files.size()) + " files, " +
-           MiB(warming->done) + " of " + MiB(warming->total) + " in " +
-           std::to_string(ms.count() / 1000) + "." + std::to_string(ms.count() % 1000 / 100) +
-           " s");
+      log_("cache: " + std::string(frames ? "prepared " : "could not prepare ") + LoggedName(file) +
+           (frames ? std::string() : " (" + error + ")") + "; " + std::to_string(count) + " of " +
+           std::to_string(warming->files.size()) + " files, " + MiB(warming->done) + " of " +
+           MiB(warming->total) + " in " + std::to_string(ms.count() / 1000) + "." +
+           std::to_string(ms.count() % 1000 / 100) + " s");
     }
     post_([this, warming] { PrepareNext(warming); });
   });

@@ -5,8 +5,9 @@
 // frames. Every entry is stored under the state folder; the most recently used
 // ones are also kept in memory up to a limit; a stored copy is checked against
 // its size and SHA-256 before it is sent. Preparation runs on the worker pool
-// given by the owner, a large file's slices on several workers at once, and
-// stops between slices once cancelled. Safe from any thread.
+// given by the owner, a large file's slices on several workers at once; once
+// cancelled it stops within a few MiB of reading, serialising or compressing.
+// Safe from any thread.
 #pragma once
 
 #include <array>
@@ -136,8 +137,9 @@ class FrameCache {
 };
 
 // Reads a package file whole, refusing a file that has left the package, has
-// become a link out of it, or differs in size or time from its listing.
+// become a link out of it, or differs in size or time from its listing. `stop`,
+// when given, is asked every few MiB; its true ends the read ("abandoned").
 bool ReadPackageFile(const PackageCatalogue& package, const PackageFile& file, std::string& data,
-                     std::string& error);
+                     std::string& error, const std::function<bool()>& stop = {});
 
 }  // namespace quorvane::server

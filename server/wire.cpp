@@ -72,7 +72,7 @@ std::string AnswerFrames(std::string_view what, const std::vector<std::string>& 
   return ObjectFrames(answer, 0);
 }
 
-FileObject SerializeFile(const PackageFile& file, std::string data) {
+FileObject SerializeFile(const PackageFile& file, std::string data, std::function<void()> between) {
   TSOFile object;
   object.xFileName = file.name;
   object.xRelativePath = file.folder;
@@ -82,7 +82,7 @@ FileObject SerializeFile(const PackageFile& file, std::string data) {
   FileObject result;
   result.worth_compressing = WorthCompressing(data);
   object.xData = std::move(data);
-  result.stream = std::make_shared<const std::string>(ObjectToStream(object));
+  result.stream = std::make_shared<const std::string>(ObjectToStream(object, std::move(between)));
   result.announcement = Announcement(object);
   return result;
 }

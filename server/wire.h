@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,8 +40,11 @@ struct FileObject {
   bool worth_compressing = false;
 };
 
-// The TSOFile of a package file whose contents are `data`.
-FileObject SerializeFile(const PackageFile& file, std::string data);
+// The TSOFile of a package file whose contents are `data`; `between` runs
+// before each few MiB of the contents are copied into the stream and may throw
+// to give up.
+FileObject SerializeFile(const PackageFile& file, std::string data,
+                         std::function<void()> between = {});
 
 // The frames of `object` around `payload`: its stream, or `compressed` that
 // stream as a block when that is smaller.

@@ -143,7 +143,15 @@ void InstallationExchange::FlushFiles(PendingFiles& pending) {
   files.reserve(pending.files.size());
   for (const auto& file : pending.files)
     files.push_back(file.get());
-  const std::vector<ReceivedFileResult> results = WriteReceivedFiles(files);
+  ReceivedFileHooks hooks;
+  // A file's memory goes back to its connection once its bytes are in their
+  // temporary file: the next object is decoded while the batch is flushed.
+  hooks.released = [&pending](std::size_t i) { pending.charges[i].Reset(); };
+  if (verifier_) {
+    hooks.before_write = [&](std::size_t i) { verifier_->StartDigest(*pending.files[i]); };
+    hooks.verdict = [&](std::size_t i) { return verifier_->DigestVerdict(*pending.files[i]); };
+  }
+  const std::vector<ReceivedFileResult> results = WriteReceivedFiles(files, hooks);
   for (std::size_t i = 0; i < results.size(); ++i) {
     CountFile(*pending.files[i], results[i].status.ok(), results[i].status.ToString());
     if (verifier_ && results[i].status.ok()) verifier_->FileWritten(*pending.files[i]);
@@ -237,9 +245,9 @@ bool InstallationExchange::ReceiveInstallation(WindowRef& connecting) {
       idle = 0;
       if (object->TypeCode() == tvo_xFile) {
         if (auto* file = dynamic_cast<TSOFile*>(object.get())) {
-          if (const std::string refused = verifier_ ? verifier_->CheckFile(*file) : "";
-              !refused.empty()) {
-            CountFile(*file, false, file->xRelativePath + file->xFileName + ": " + refused);
+          if (const Status refused = verifier_ ? verifier_->CheckFile(*file) : Status::Ok();
+              !refused.ok()) {
+            CountFile(*file, false, refused.ToString());
             ShowOverallProgress();
             continue;  // never written: not even a temporary file holds it
           }
@@ -275,7 +283,7 @@ bool InstallationExchange::ReceiveInstallation(WindowRef& connecting) {
       idle = 0;
     }
     ui_.ProcessMessages();
-    SleepMs(limits_.poll_ms);
+    link_.WaitForIncoming(limits_.poll_ms);
   }
   if (!outcome_.finished && outcome_.failure.empty())
     outcome_.failure = "no object and no byte for " + std::to_string(limits_.idle_polls) + " polls";

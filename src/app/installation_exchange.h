@@ -15,6 +15,7 @@
 #include "model/zel_object.h"
 #include "transport/memory_account.h"
 #include "ui/installation_ui.h"
+#include "util/tick.h"
 
 namespace quorvane {
 
@@ -37,6 +38,9 @@ class InstallSessionLink {
     charge.Reset();
     return PopIncoming();
   }
+  // Waits at most `timeout_ms` for an object to arrive; returns at once when one
+  // arrived since the last wait. A link without an event to wait on sleeps.
+  virtual void WaitForIncoming(std::uint32_t timeout_ms) { SleepMs(timeout_ms); }
   // The receive-progress counters: payload bytes expected and received of the
   // object now arriving.
   virtual void ClearReceiveProgress() = 0;
@@ -51,6 +55,7 @@ class InstallSessionLink {
 };
 
 struct ExchangeLimits {
+  // The longest wait between two rounds; an arriving object ends it at once.
   std::uint32_t poll_ms = 100;
   std::uint32_t idle_polls = 1800;  // polls without any object or byte: about 180 s
   // Bytes of the object arriving count as activity only once this many came

@@ -22,6 +22,12 @@ std::unique_ptr<TZelObject> ManagerInstallLink::PopIncoming(MemoryCharge& charge
   return stack_.Pop(charge);
 }
 
+void ManagerInstallLink::WaitForIncoming(std::uint32_t timeout_ms) {
+  // The stack sets its flag on every push, so an object pushed after the last
+  // pop ends the wait at once.
+  stack_.Flag().WaitAndReset(timeout_ms);
+}
+
 void ManagerInstallLink::ClearReceiveProgress() {
   manager_.SetReceiveProgress(0, 0);
 }

@@ -19,6 +19,7 @@ class ManagerInstallLink : public InstallSessionLink {
   bool SendInstallRequest(std::unique_ptr<TSOFilesList> request) override;
   std::unique_ptr<TZelObject> PopIncoming() override;
   std::unique_ptr<TZelObject> PopIncoming(MemoryCharge& charge) override;
+  void WaitForIncoming(std::uint32_t timeout_ms) override;
   void ClearReceiveProgress() override;
   std::uint32_t CurrentObjectSize() const override;
   std::uint32_t CurrentObjectReceived() const override;

@@ -24,6 +24,8 @@ constexpr std::string_view kLogLayer = "signature";
 constexpr const char* kManifestFile = "DB\\package.manifest";
 constexpr const char* kCheckedFile = "DB\\package.checked";
 constexpr std::size_t kReadChunk = 1 << 20;
+// Files from this size on are hashed on a thread of their own beside their write.
+constexpr std::size_t kDigestOnWorker = 256 << 10;
 
 std::optional<Sha256Digest> HashFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -230,34 +232,69 @@ bool PackageVerifier::AcceptManifest(const std::vector<std::string>& lines) {
   accepted_in_run_ = true;
   const std::string text = Text(lines);
   if (text != stored_text_) {
-    std::string reason;
-    if (WriteFileAtomically(NativePath(kManifestFile), text, AtomicWriteOptions{}, &reason))
+    if (const Status stored = WriteFileAtomically(NativePath(kManifestFile), text); stored.ok())
       stored_text_ = text;
     else
-      DiagnosticLog(kLogLayer, "the accepted manifest could not be stored: " + reason);
+      DiagnosticLog(kLogLayer, "the accepted manifest could not be stored: " + stored.ToString());
   }
   return true;
 }
 
-std::string PackageVerifier::CheckFile(const TSOFile& file) {
+const ManifestFile* PackageVerifier::Listed(const TSOFile& file) const {
   std::string relative;
-  const Status location = CheckReceivedLocation(file.xRelativePath, file.xFileName, &relative);
+  if (!manifest_ || !CheckReceivedLocation(file.xRelativePath, file.xFileName, &relative).ok())
+    return nullptr;
+  // `relative` is the folder and the name joined, as ManifestKey joins them.
+  return manifest_->Find("", relative);
+}
+
+void PackageVerifier::Refuse(const TSOFile& file, const std::string& why) {
+  ++refused_files_;
+  DiagnosticLog(kLogLayer, "file \"" + file.xRelativePath + file.xFileName + "\" refused: " + why);
+}
+
+Status PackageVerifier::CheckFile(const TSOFile& file) {
+  const Status location = CheckReceivedLocation(file.xRelativePath, file.xFileName);
   std::string why = location.ok() ? std::string() : location.why();
   const ManifestFile* listed = nullptr;
   // The stored manifest does not count: files of an older version, replayed
   // without any manifest, must not pass.
   if (why.empty() && !accepted_in_run_) why = "no signed manifest came before it";
-  // `relative` is the folder and the name joined, as ManifestKey joins them.
-  if (why.empty() && (listed = manifest_->Find("", relative)) == nullptr)
+  if (why.empty() && (listed = Listed(file)) == nullptr)
     why = "it is not listed in the signed manifest";
   if (why.empty() && static_cast<std::int64_t>(file.xData.size()) != listed->size)
     why = SizeDiffers(static_cast<std::int64_t>(file.xData.size()), listed->size);
-  if (why.empty() && Sha256Of(file.xData) != listed->sha256) why = kDigestDiffers;
-  if (!why.empty()) {
-    ++refused_files_;
-    DiagnosticLog(kLogLayer,
-                  "file \"" + file.xRelativePath + file.xFileName + "\" refused: " + why);
+  if (why.empty()) return Status::Ok();
+  Refuse(file, why);
+  return Status::Error(file.xRelativePath + file.xFileName, why);
+}
+
+void PackageVerifier::StartDigest(const TSOFile& file) {
+  const std::string_view bytes = file.xData;
+  const auto hash = [bytes] { return Sha256Of(bytes); };
+  // A thread costs more than hashing a small file where it is.
+  if (bytes.size() >= kDigestOnWorker) {
+    try {
+      digest_ = std::async(std::launch::async, hash);
+      return;
+    } catch (const std::system_error& error) {
+      DiagnosticLog(kLogLayer,
+                    std::string("no thread for a digest, taken in line: ") + error.what());
+    }
   }
+  digest_ = std::async(std::launch::deferred, hash);
+}
+
+std::string PackageVerifier::DigestVerdict(const TSOFile& file) {
+  if (!digest_.valid()) StartDigest(file);
+  const Sha256Digest digest = digest_.get();
+  const ManifestFile* listed = accepted_in_run_ ? Listed(file) : nullptr;
+  std::string why;
+  if (listed == nullptr)
+    why = "it is not listed in the signed manifest";
+  else if (digest != listed->sha256)
+    why = kDigestDiffers;
+  if (!why.empty()) Refuse(file, why);
   return why;
 }
 
@@ -276,11 +313,11 @@ void PackageVerifier::Save() {
   for (const auto& [key, checked] : checked_)
     lines.push_back(key + '\t' + std::to_string(checked.size) + '\t' +
                     std::to_string(checked.mtime) + '\t' + HexOf(checked.sha256));
-  std::string reason;
-  if (WriteFileAtomically(NativePath(kCheckedFile), Text(lines), AtomicWriteOptions{}, &reason))
+  if (const Status stored = WriteFileAtomically(NativePath(kCheckedFile), Text(lines)); stored.ok())
     checked_changed_ = false;
   else
-    DiagnosticLog(kLogLayer, "the checked sizes and times could not be stored: " + reason);
+    DiagnosticLog(kLogLayer,
+                  "the checked sizes and times could not be stored: " + stored.ToString());
 }
 
 }  // namespace quorvane

@@ -1,7 +1,7 @@
 // The installer's side of signed packages, active when site.toml holds the
 // vendor's `package_public_key`. It accepts a "PackageManifest" only when its
 // signature verifies, it names the package accepted before and its version is not
-// older; it clears a received file for writing only when the manifest lists it
+// older; it lets a received file take its name only when the manifest lists it
 // with its size and SHA-256; and at start it finds installed files that no longer
 // match, so the request leaves them out and the server sends them again.
 //
@@ -10,10 +10,12 @@
 // "package.checked", one line per listed file that matched when last looked at:
 // KEY<TAB>SIZE<TAB>MTIME<TAB>SHA256-HEX (KEY: folder and name lower-cased). A
 // file whose size and time are still those recorded, for the same digest, is not
-// read again. Main thread only.
+// read again. Main thread only; the SHA-256 of a large file is taken on a
+// worker thread of its own while the main thread writes the same bytes.
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include "transport/package_manifest.h"
+#include "util/status.h"
 
 namespace quorvane {
 
@@ -46,8 +49,17 @@ class PackageVerifier {
 
   // The lines of a "PackageManifest" answer; true when accepted (and stored).
   bool AcceptManifest(const std::vector<std::string>& lines);
-  // Why a received file may not be written, or empty when it may.
-  std::string CheckFile(const TSOFile& file);
+  // Ok when a received file may be written, else its name and why not, its
+  // SHA-256 aside: that is taken beside the file's write (StartDigest,
+  // DigestVerdict), and a file whose digest differs never takes its name.
+  Status CheckFile(const TSOFile& file);
+  // Starts the SHA-256 of a file that passed CheckFile; a large file is hashed
+  // on another thread while this one writes it. Its bytes must stay unchanged
+  // until DigestVerdict returns. One file at a time.
+  void StartDigest(const TSOFile& file);
+  // Waits for that digest: empty when it is the signed one, else why the file
+  // is refused.
+  std::string DigestVerdict(const TSOFile& file);
   // A checked file was written: its size and time are recorded.
   void FileWritten(const TSOFile& file);
   // Writes the recorded sizes and times when they changed.
@@ -68,6 +80,9 @@ class PackageVerifier {
   static bool SizeAndTime(const std::string& path, std::int64_t& size, std::int64_t& mtime);
   void Record(const ManifestFile& file, const std::string& path);
   void LoadChecked();
+  // The manifest's entry for a received file, or null.
+  const ManifestFile* Listed(const TSOFile& file) const;
+  void Refuse(const TSOFile& file, const std::string& why);
 
   std::string public_key_;  // raw, empty when the configured key is not valid
   std::optional<PackageManifest> manifest_;
@@ -77,6 +92,7 @@ class PackageVerifier {
   std::set<std::string> left_out_;  // ManifestKey of files to be sent again
   bool accepted_in_run_ = false;
   std::size_t refused_files_ = 0;
+  std::future<Sha256Digest> digest_;  // of the file being written
 };
 
 }  // namespace quorvane

@@ -1,5 +1,6 @@
 #include "app/received_files.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <system_error>
@@ -75,8 +76,13 @@ Status CheckReceivedLocation(std::string_view relative_path, std::string_view fi
   return Status::Ok();
 }
 
-std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<TSOFile*>& files) {
+std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<TSOFile*>& files,
+                                                   const ReceivedFileHooks& hooks) {
   std::vector<ReceivedFileResult> results(files.size());
+  const auto release = [&](std::size_t i) {
+    std::string().swap(files[i]->xData);
+    if (hooks.released) hooks.released(i);
+  };
   std::map<std::string, std::vector<std::size_t>> added;  // native path -> files given to Add
   DurableFileBatch batch;
   for (std::size_t i = 0; i < files.size(); ++i) {
@@ -99,12 +105,35 @@ std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<TSOFile*>& 
     }
     if (!result.status.ok()) {
       DiagnosticLog(kLogLayer, "file \"" + result.name + "\" refused: " + result.status.why());
+      release(i);
       continue;
     }
-    // A failure comes back from Commit with its reason.
-    batch.Add(path, file.xData, IsStartedProgram(relative));
-    added[path].push_back(i);
-    std::string().swap(file.xData);
+    if (hooks.before_write) hooks.before_write(i);
+    std::string refusal;
+    bool judged = false;
+    // A failure comes back from Commit with its reason; a refusal drops the
+    // temporary, so the file never takes its name.
+    batch.AddWith(
+        path,
+        [&](std::FILE* out) {
+          const bool written =
+              file.xData.empty() ||
+              std::fwrite(file.xData.data(), 1, file.xData.size(), out) == file.xData.size();
+          if (hooks.verdict) refusal = hooks.verdict(i);
+          judged = true;
+          return written && refusal.empty();
+        },
+        IsStartedProgram(relative));
+    // Also when no temporary could be made: the work on the bytes ends before
+    // they are released.
+    if (!judged && hooks.verdict) refusal = hooks.verdict(i);
+    if (!refusal.empty()) {
+      result.status = Status::Error(result.name, refusal);
+      DiagnosticLog(kLogLayer, "file \"" + result.name + "\" refused: " + refusal);
+    } else {
+      added[path].push_back(i);
+    }
+    release(i);
   }
   std::vector<DurableFileResult> committed;
   try {
@@ -121,7 +150,8 @@ std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<TSOFile*>& 
     auto it = added.find(done.path);
     if (it == added.end()) continue;
     for (std::size_t i : it->second)
-      results[i].status = done.written ? Status::Ok() : Status::Error(results[i].name, done.reason);
+      results[i].status =
+          done.status.ok() ? Status::Ok() : Status::Error(results[i].name, done.status.ToString());
   }
   for (const auto& [path, indexes] : added) {
     for (std::size_t i : indexes) {

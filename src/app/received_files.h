@@ -9,6 +9,7 @@
 // a part, with one disk flush per batch. Main thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,10 +32,25 @@ struct ReceivedFileResult {
 Status CheckReceivedLocation(std::string_view relative_path, std::string_view file_name,
                              std::string* relative_name = nullptr);
 
+// What the caller of WriteReceivedFiles does beside the writing of each file
+// (by its index in the batch); every hook is optional.
+struct ReceivedFileHooks {
+  // Before the file's bytes go to its temporary: work on them may start on
+  // another thread, which must be done when `verdict` returns.
+  std::function<void(std::size_t)> before_write;
+  // Once the bytes are in the temporary: empty to let the file take its name,
+  // otherwise why not; the temporary is then removed and the target untouched.
+  std::function<std::string(std::size_t)> verdict;
+  // The file's bytes are no longer held (written to the temporary or refused):
+  // the caller may give their memory back before the batch is flushed.
+  std::function<void(std::size_t)> released;
+};
+
 // Checks and writes the files, in order; one result per file. Never throws.
 // Each file's contents (xData) are released as soon as they are in their
 // temporary file, so a large file does not stay in memory while the disk is
 // flushed and the next objects arrive.
-std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<TSOFile*>& files);
+std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<TSOFile*>& files,
+                                                   const ReceivedFileHooks& hooks = {});
 
 }  // namespace quorvane

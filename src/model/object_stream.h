@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,7 +22,12 @@ struct PropertyInfo;
 
 class ObjectWriter {
  public:
-  explicit ObjectWriter(std::string& out) : out_(out) {}
+  // `between`, when given, runs before each slice of a long value's copy (at
+  // most kCopySlice bytes), so a caller writing a file's contents can give up
+  // part way by throwing from it.
+  explicit ObjectWriter(std::string& out, std::function<void()> between = {})
+      : out_(out), between_(std::move(between)) {}
+  static constexpr std::size_t kCopySlice = std::size_t{4} << 20;
 
   // Signature, class name, object name, properties, end of list, no children.
   void WriteRootObject(const TZelObject& object);
@@ -45,8 +51,10 @@ class ObjectWriter {
                      const std::string& prefix);
   void WriteLittleEndian(std::uint64_t value, int size);
   void ReserveFor(std::size_t bytes);
+  void AppendValue(std::string_view bytes);
 
   std::string& out_;
+  std::function<void()> between_;
 };
 
 // The reader's memory budget. Values read from the stream cost at most their own
@@ -156,8 +164,8 @@ class TBinStream {
   std::string bytes_;
 };
 
-// Shorthands for one object stream.
-std::string ObjectToStream(const TZelObject& object);
+// Shorthands for one object stream; `between` as for ObjectWriter.
+std::string ObjectToStream(const TZelObject& object, std::function<void()> between = {});
 std::unique_ptr<TZelObject> ObjectFromStream(std::string_view bytes);
 // The same from a stream given up by the caller: a large value (a file's
 // contents) takes the stream's memory instead of a copy of its bytes. A non-zero

@@ -70,6 +70,17 @@ void ObjectWriter::ReserveFor(std::size_t bytes) {
     out_.reserve(out_.size() + bytes + kSlack);
 }
 
+void ObjectWriter::AppendValue(std::string_view bytes) {
+  if (!between_) {
+    out_.append(bytes);
+    return;
+  }
+  for (std::size_t at = 0; at < bytes.size(); at += kCopySlice) {
+    between_();
+    out_.append(bytes.substr(at, kCopySlice));
+  }
+}
+
 void ObjectWriter::WriteString(std::string_view text) {
   ReserveFor(text.size());
   if (text.size() < 256) {
@@ -79,7 +90,7 @@ void ObjectWriter::WriteString(std::string_view text) {
     WriteValueType(ValueType::LongText);
     WriteLittleEndian(text.size(), 4);
   }
-  out_.append(text);
+  AppendValue(text);
 }
 
 void ObjectWriter::WriteIdent(std::string_view ident) {
@@ -101,7 +112,7 @@ void ObjectWriter::WriteBinary(std::string_view bytes) {
   ReserveFor(bytes.size());
   WriteValueType(ValueType::BinaryData);
   WriteLittleEndian(bytes.size(), 4);
-  out_.append(bytes);
+  AppendValue(bytes);
 }
 
 void ObjectWriter::WriteExtended(double value) {
@@ -209,9 +220,9 @@ void TBinStream::WriteObject(const TZelObject& object) {
   writer.WriteRootObject(object);
 }
 
-std::string ObjectToStream(const TZelObject& object) {
+std::string ObjectToStream(const TZelObject& object, std::function<void()> between) {
   std::string bytes;
-  ObjectWriter writer(bytes);
+  ObjectWriter writer(bytes, std::move(between));
   writer.WriteRootObject(object);
   return bytes;
 }

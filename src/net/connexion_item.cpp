@@ -225,10 +225,10 @@ void TZelConnexionByMeItem::SetOwners(ReceiveProgressSink* manager, TZelConnexio
 
 void TZelConnexionByMeItem::ClearLastError() {
   std::lock_guard guard(text_mutex_);
-  last_error_.clear();
+  last_error_ = Status::Ok();
 }
 
-std::string TZelConnexionByMeItem::LastError() const {
+Status TZelConnexionByMeItem::LastError() const {
   std::lock_guard guard(text_mutex_);
   return last_error_;
 }
@@ -253,7 +253,7 @@ bool TZelConnexionByMeItem::Start() {
   TZelObject::Start();
   auto fail = [this](const std::string& text) {
     std::lock_guard guard(text_mutex_);
-    last_error_ = text;
+    last_error_ = Status::Error(Where(), text);
     return false;
   };
   if (socket_) return fail("Already open");

@@ -25,6 +25,7 @@
 #include "net/socks4.h"
 #include "transport/connexion_buffer_in.h"
 #include "transport/connexion_buffer_out.h"
+#include "util/status.h"
 
 namespace quorvane {
 
@@ -128,7 +129,9 @@ class TZelConnexionByMeItem : public TZelObject {
   IncomingObjectTarget* DeliveryTarget() const { return delivery_target_; }
 
   void ClearLastError();
-  std::string LastError() const;
+  // Why the last Start failed: the target, and the reason ("Not a valid target",
+  // the socket's message ...); ok when it did not.
+  Status LastError() const;
   // Why the threads ended ("closed by peer", "bad frame header" ...); empty while running.
   std::string EndReason() const;
 
@@ -136,7 +139,7 @@ class TZelConnexionByMeItem : public TZelObject {
   void CloseSocket();
 
   // Connects (two attempts, 500 ms apart when the pause is set); threads are made
-  // but not started. False with LastError on failure.
+  // but not started. False, with LastError saying why, on failure.
   bool Start() override;
   // Wakes and joins both threads; the socket stays until Close.
   bool Stop() override;
@@ -209,8 +212,8 @@ class TZelConnexionByMeItem : public TZelObject {
   TxSocksInfo socks_;
   std::atomic<bool> connecting_{false};
   bool pause_between_attempts_ = false;
-  mutable std::mutex text_mutex_;  // guards the two texts below
-  std::string last_error_;
+  mutable std::mutex text_mutex_;  // guards the two below
+  Status last_error_;
   std::string end_reason_;
   ReceiveProgressSink* manager_ = nullptr;
   TZelConnexionsListByMe* list_ = nullptr;

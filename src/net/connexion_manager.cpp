@@ -23,7 +23,8 @@ void CleanFolder(const std::string& relative) {
   std::error_code error;
   fs::create_directories(folder, error);
   if (error) {
-    DiagnosticLog("net", "cannot create " + folder.string() + ": " + error.message());
+    DiagnosticLog("net",
+                  "cannot create " + NativePathText(folder.string()) + ": " + error.message());
     return;
   }
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
@@ -32,8 +33,8 @@ void CleanFolder(const std::string& relative) {
     if (name.empty() || name.front() == '.' || !it->is_regular_file(kind_error)) continue;
     std::error_code remove_error;
     if (!fs::remove(it->path(), remove_error) && remove_error)
-      DiagnosticLog(
-          "net", "cannot delete frame file " + it->path().string() + ": " + remove_error.message());
+      DiagnosticLog("net", "cannot delete frame file " + NativePathText(it->path().string()) +
+                               ": " + remove_error.message());
   }
 }
 

@@ -17,6 +17,7 @@
 
 #include "util/atomic_file.h"
 #include "util/codec.h"
+#include "util/program_folder.h"
 
 namespace quorvane {
 namespace {
@@ -26,7 +27,8 @@ namespace {
 constexpr std::size_t kMaxSettingsFileSize = 4 * 1024 * 1024;
 
 [[noreturn]] void ThrowSystemError(const char* what, const std::string& path, int error) {
-  throw ESettingsError(std::string(what) + " \"" + path + "\": " + std::strerror(error));
+  throw ESettingsError(std::string(what) + " \"" + NativePathText(path) +
+                       "\": " + std::strerror(error));
 }
 
 std::string HomeFolder() {
@@ -117,9 +119,8 @@ SettingsFile LoadFile(const std::string& path) {
 // (temporary beside it, flushed, renamed, folder flushed), keeping the file's
 // mode. On any failure the temporary file is removed and `path` is left as it was.
 void ReplaceFile(const std::string& path, const std::string& text) {
-  std::string reason;
-  if (!WriteFileAtomically(path, text, AtomicWriteOptions{}, &reason))
-    throw ESettingsError("settings: " + reason);
+  if (const Status written = WriteFileAtomically(path, text); !written.ok())
+    throw ESettingsError("settings: " + written.ToString());
 }
 
 // An unreadable file is about to be replaced: keep it for the user under
@@ -140,7 +141,7 @@ void UpdateFile(const std::string& path, OnCorrupt on_corrupt,
   const std::filesystem::path folder = std::filesystem::path(path).parent_path();
   if (!folder.empty()) std::filesystem::create_directories(folder, error);
   if (error) {
-    throw ESettingsError("settings: cannot create the folder \"" + folder.string() +
+    throw ESettingsError("settings: cannot create the folder \"" + NativePathText(folder.string()) +
                          "\": " + error.message());
   }
   WriteLock lock(path);

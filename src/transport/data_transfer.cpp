@@ -96,16 +96,12 @@ bool TZelDataTransfer::SaveObject(TZelObject& object, const std::string& path, F
     else if (mode == FileSaveMode::Compressed)
       body = CompressBlock(body.data(), body.size(), compression_level);
     // The same durable replacement as every other file: flushed, renamed, folder flushed.
-    std::string reason;
-    const bool saved = WriteFileAtomicallyWith(
-        target,
-        [&](std::FILE* file) {
-          return std::fputc(mode_byte, file) != EOF &&
-                 (body.empty() || std::fwrite(body.data(), 1, body.size(), file) == body.size());
-        },
-        AtomicWriteOptions{}, &reason);
-    if (!saved) DiagnosticLog("transport", "object file not saved: " + reason);
-    return saved;
+    const Status saved = WriteFileAtomicallyWith(target, [&](std::FILE* file) {
+      return std::fputc(mode_byte, file) != EOF &&
+             (body.empty() || std::fwrite(body.data(), 1, body.size(), file) == body.size());
+    });
+    if (!saved.ok()) DiagnosticLog("transport", "object file not saved: " + saved.ToString());
+    return saved.ok();
   } catch (...) {
     DiagnosticLog("transport", "object file " + path + " not saved: " + ExceptionText());
     return false;
@@ -119,7 +115,7 @@ bool TZelDataTransfer::LoadObject(TZelObject& object, const std::string& path) {
     if (!std::filesystem::is_regular_file(native)) return false;
     const std::uintmax_t size = std::filesystem::file_size(native);
     if (size > static_cast<std::uintmax_t>(kMaxObjectFileBytes)) {
-      DiagnosticLog("transport", "object file " + native + " not loaded: its " +
+      DiagnosticLog("transport", "object file " + NativePathText(native) + " not loaded: its " +
                                      std::to_string(size) +
                                      " bytes are more than an object file holds");
       return false;
@@ -131,8 +127,9 @@ bool TZelDataTransfer::LoadObject(TZelObject& object, const std::string& path) {
     try {
       stream = ObjectFileStream(bytes, kMaxObjectFileBytes);
     } catch (const EBZip2Error& error) {
-      DiagnosticLog("transport", "object file " + native + " not loaded: its object stream " +
-                                     "would pass " + std::to_string(kMaxObjectFileBytes) +
+      DiagnosticLog("transport", "object file " + NativePathText(native) +
+                                     " not loaded: its object stream " + "would pass " +
+                                     std::to_string(kMaxObjectFileBytes) +
                                      " bytes or does not decode (" + error.what() + ")");
       return false;
     }
@@ -141,7 +138,7 @@ bool TZelDataTransfer::LoadObject(TZelObject& object, const std::string& path) {
     // to read into first, so the load is refused rather than risked.
     const RegisteredClass* registered = FindClass(object.ClassName());
     if (registered == nullptr || registered->create == nullptr) {
-      DiagnosticLog("transport", "object file " + native + " not loaded: class " +
+      DiagnosticLog("transport", "object file " + NativePathText(native) + " not loaded: class " +
                                      object.ClassName() + " is not registered");
       return false;
     }

@@ -9,6 +9,7 @@
 
 #include "util/atomic_file_platform.h"
 #include "util/diagnostic_log.h"
+#include "util/program_folder.h"
 
 namespace quorvane {
 namespace fs = std::filesystem;
@@ -57,38 +58,31 @@ fs::path ResolveTarget(const std::string& path, bool follow_symlink) {
   return target;
 }
 
-// Writes a temporary beside `target` without flushing it; returns its path, or
-// an empty string with `reason` set.
-std::string WriteTemporary(const fs::path& target, bool create_folders, bool owner_executable,
-                           const std::function<bool(std::FILE*)>& write, std::string* reason) {
+// Writes a temporary beside `target` without flushing it; its path goes to
+// `written` when it succeeds.
+Status WriteTemporary(const fs::path& target, bool create_folders, bool owner_executable,
+                      const std::function<bool(std::FILE*)>& write, std::string& written) {
   std::error_code error;
   const fs::path folder = FolderOf(target);
   if (create_folders) fs::create_directories(folder, error);
   const fs::path temporary = folder / TemporaryName();
+  const std::string shown = NativePathText(temporary.string());
   std::FILE* file = atomic_detail::CreateNewFile(temporary.string());
-  if (file == nullptr) {
-    *reason = "cannot create " + temporary.string() + ": " + LastSystemError();
-    return {};
-  }
-  bool ok = atomic_detail::KeepModeOf(target.string(), file, reason);
-  if (ok && owner_executable) ok = atomic_detail::AddOwnerExecute(file, reason);
-  if (ok && !write(file)) {
-    ok = false;
-    *reason = "cannot write " + temporary.string() + ": " + LastSystemError();
-  }
-  if (ok && std::fflush(file) != 0) {
-    ok = false;
-    *reason = "cannot write " + temporary.string() + ": " + LastSystemError();
-  }
-  if (std::fclose(file) != 0 && ok) {
-    ok = false;
-    *reason = "cannot close " + temporary.string() + ": " + LastSystemError();
-  }
-  if (!ok) {
+  if (file == nullptr) return Status::Error("cannot create " + shown, LastSystemError());
+  Status status = atomic_detail::KeepModeOf(target.string(), file);
+  if (status.ok() && owner_executable) status = atomic_detail::AddOwnerExecute(file);
+  if (status.ok() && !write(file))
+    status = Status::Error("cannot write " + shown, LastSystemError());
+  if (status.ok() && std::fflush(file) != 0)
+    status = Status::Error("cannot write " + shown, LastSystemError());
+  if (std::fclose(file) != 0 && status.ok())
+    status = Status::Error("cannot close " + shown, LastSystemError());
+  if (!status.ok()) {
     fs::remove(temporary, error);
-    return {};
+    return status;
   }
-  return temporary.string();
+  written = temporary.string();
+  return status;
 }
 
 std::function<bool(std::FILE*)> BytesWriter(std::string_view bytes) {
@@ -97,42 +91,45 @@ std::function<bool(std::FILE*)> BytesWriter(std::string_view bytes) {
   };
 }
 
-bool RenameOver(const std::string& temporary, const fs::path& target, std::string* reason) {
+Status RenameOver(const std::string& temporary, const fs::path& target) {
   std::error_code error;
   fs::rename(temporary, target, error);
-  if (!error) return true;
-  *reason = "cannot rename " + temporary + " to " + target.string() + ": " + error.message();
+  if (!error) return Status::Ok();
+  Status status = Status::Error(
+      "cannot rename " + NativePathText(temporary) + " to " + NativePathText(target.string()),
+      error.message());
   fs::remove(temporary, error);
-  return false;
+  return status;
 }
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes, bool create_folders) {
+Status WriteFileAtomically(const std::string& path, std::string_view bytes, bool create_folders) {
   AtomicWriteOptions options;
   options.create_folders = create_folders;
   return WriteFileAtomically(path, bytes, options);
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes,
-                         const AtomicWriteOptions& options, std::string* reason) {
-  return WriteFileAtomicallyWith(path, BytesWriter(bytes), options, reason);
+Status WriteFileAtomically(const std::string& path, std::string_view bytes,
+                           const AtomicWriteOptions& options) {
+  return WriteFileAtomicallyWith(path, BytesWriter(bytes), options);
 }
 
-bool WriteFileAtomicallyWith(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                             const AtomicWriteOptions& options, std::string* reason) {
-  std::string why;
+Status WriteFileAtomicallyWith(const std::string& path,
+                               const std::function<bool(std::FILE*)>& write,
+                               const AtomicWriteOptions& options) {
   const fs::path target = ResolveTarget(path, options.follow_symlink);
   const auto write_and_sync = [&](std::FILE* file) {
     return write(file) && std::fflush(file) == 0 && SyncFileToDisk(file);
   };
-  const std::string temporary = WriteTemporary(target, options.create_folders,
-                                               options.owner_executable, write_and_sync, &why);
-  bool ok = !temporary.empty() && RenameOver(temporary, target, &why);
-  if (ok && !atomic_detail::SyncFolder(FolderOf(target).string(), &why))
-    DiagnosticLog(kLayer, target.string() + " replaced, but " + why);
-  if (!ok && reason != nullptr) *reason = why;
-  return ok;
+  std::string temporary;
+  Status status = WriteTemporary(target, options.create_folders, options.owner_executable,
+                                 write_and_sync, temporary);
+  if (status.ok()) status = RenameOver(temporary, target);
+  if (!status.ok()) return status;
+  if (const Status synced = atomic_detail::SyncFolder(FolderOf(target).string()); !synced.ok())
+    DiagnosticLog(kLayer, NativePathText(target.string()) + " replaced, but " + synced.ToString());
+  return status;
 }
 
 bool IsTemporaryName(std::string_view name) {
@@ -165,7 +162,7 @@ std::size_t RemoveLeftTemporaries(const std::string& folder) {
     if (fs::remove(it->path(), entry_error))
       ++removed;
     else
-      DiagnosticLog(kLayer, "left temporary " + it->path().string() +
+      DiagnosticLog(kLayer, "left temporary " + NativePathText(it->path().string()) +
                                 " not removed: " + entry_error.message());
   }
   if (removed > 0)
@@ -218,13 +215,14 @@ bool DurableFileBatch::TrackFileSystemOf(const std::string& folder) {
   return true;
 }
 
-bool DurableFileBatch::Add(const std::string& path, std::string_view bytes, bool owner_executable) {
+Status DurableFileBatch::Add(const std::string& path, std::string_view bytes,
+                             bool owner_executable) {
   return AddWith(path, BytesWriter(bytes), owner_executable);
 }
 
-bool DurableFileBatch::AddWith(const std::string& path,
-                               const std::function<bool(std::FILE*)>& write,
-                               bool owner_executable) {
+Status DurableFileBatch::AddWith(const std::string& path,
+                                 const std::function<bool(std::FILE*)>& write,
+                                 bool owner_executable) {
   auto [it, inserted] = entries_.try_emplace(path);
   if (inserted) order_.push_back(path);
   Entry& entry = it->second;
@@ -237,14 +235,10 @@ bool DurableFileBatch::AddWith(const std::string& path,
   // write-back error of this batch is reported by the flush in Commit.
   if (options_.create_folders) fs::create_directories(FolderOf(target), error);
   entry.flushed_with_file_system = TrackFileSystemOf(FolderOf(target).string());
-  entry.temporary =
+  entry.status =
       WriteTemporary(target, options_.create_folders, options_.owner_executable || owner_executable,
-                     write, &entry.reason);
-  if (entry.temporary.empty()) {
-    last_error_ = entry.reason;
-    return false;
-  }
-  return true;
+                     write, entry.temporary);
+  return entry.status;
 }
 
 std::vector<DurableFileResult> DurableFileBatch::Commit() {
@@ -260,10 +254,9 @@ std::vector<DurableFileResult> DurableFileBatch::Commit() {
   bool flushed_together = pending.size() > 1 && !file_systems_.empty();
   if (flushed_together) {
     for (auto& [device, handle] : file_systems_) {
-      std::string why;
-      if (!atomic_detail::SyncFileSystem(handle, &why)) {
-        DiagnosticLog(kLayer, "batch of " + std::to_string(pending.size()) + " files: " + why +
-                                  "; flushing each file");
+      if (const Status synced = atomic_detail::SyncFileSystem(handle); !synced.ok()) {
+        DiagnosticLog(kLayer, "batch of " + std::to_string(pending.size()) +
+                                  " files: " + synced.ToString() + "; flushing each file");
         flushed_together = false;
         break;
       }
@@ -273,7 +266,8 @@ std::vector<DurableFileResult> DurableFileBatch::Commit() {
   std::error_code error;
   for (Entry* entry : pending) {
     if (flushed_together && entry->flushed_with_file_system) continue;
-    if (!atomic_detail::SyncPath(entry->temporary, &entry->reason)) {
+    entry->status = atomic_detail::SyncPath(entry->temporary);
+    if (!entry->status.ok()) {
       fs::remove(entry->temporary, error);
       entry->temporary.clear();
     }
@@ -283,7 +277,8 @@ std::vector<DurableFileResult> DurableFileBatch::Commit() {
   std::set<std::string> lone_folders;  // of renamed files outside the flushed file systems
   for (Entry* entry : pending) {
     if (entry->temporary.empty()) continue;
-    if (RenameOver(entry->temporary, entry->target, &entry->reason)) {
+    entry->status = RenameOver(entry->temporary, entry->target);
+    if (entry->status.ok()) {
       const std::string folder = FolderOf(entry->target).string();
       all_folders.insert(folder);
       if (!(flushed_together && entry->flushed_with_file_system)) lone_folders.insert(folder);
@@ -293,23 +288,23 @@ std::vector<DurableFileResult> DurableFileBatch::Commit() {
   // Makes the renames durable: one more flush per file system, else each folder.
   if (flushed_together) {
     for (auto& [device, handle] : file_systems_) {
-      if (!atomic_detail::SyncFileSystem(handle, nullptr)) {
+      if (!atomic_detail::SyncFileSystem(handle).ok()) {
         lone_folders = all_folders;
         break;
       }
     }
   }
   for (const std::string& folder : lone_folders) {
-    std::string why;
-    if (!atomic_detail::SyncFolder(folder, &why))
-      DiagnosticLog(kLayer, "files renamed in " + folder + ", but " + why);
+    if (const Status synced = atomic_detail::SyncFolder(folder); !synced.ok())
+      DiagnosticLog(kLayer,
+                    "files renamed in " + NativePathText(folder) + ", but " + synced.ToString());
   }
 
   std::vector<DurableFileResult> results;
   results.reserve(order_.size());
   for (const std::string& path : order_) {
     const Entry& entry = entries_.at(path);
-    results.push_back({path, entry.reason.empty(), entry.reason});
+    results.push_back({path, entry.status});
   }
   Discard();
   return results;

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/status.h"
+
 namespace quorvane {
 
 struct AtomicWriteOptions {
@@ -43,19 +45,20 @@ bool IsTemporaryName(std::string_view file_name);
 std::size_t RemoveLeftTemporaries(const std::string& folder);
 
 // path is native. Missing parent folders are created when create_folders is set.
-// Returns false (and leaves the target untouched) on any failure.
-bool WriteFileAtomically(const std::string& path, std::string_view bytes,
-                         bool create_folders = true);
-
-// The same with options; on failure `reason` (when given) says which step failed
+// On any failure the target is untouched and the status says which step failed
 // and why, e.g. "cannot create /a/b.tmp1.2: No space left on device".
-bool WriteFileAtomically(const std::string& path, std::string_view bytes,
-                         const AtomicWriteOptions& options, std::string* reason = nullptr);
+Status WriteFileAtomically(const std::string& path, std::string_view bytes,
+                           bool create_folders = true);
+
+// The same with options.
+Status WriteFileAtomically(const std::string& path, std::string_view bytes,
+                           const AtomicWriteOptions& options);
 
 // The same, with the content written by `write` into the open temporary file
 // (binary mode); `write` returns false to give up. For content made of parts.
-bool WriteFileAtomicallyWith(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                             const AtomicWriteOptions& options = {}, std::string* reason = nullptr);
+Status WriteFileAtomicallyWith(const std::string& path,
+                               const std::function<bool(std::FILE*)>& write,
+                               const AtomicWriteOptions& options = {});
 
 // The file a write through `path` reaches: the end of its chain of symbolic
 // links (relative links taken from the link's folder; the last one may dangle),
@@ -71,8 +74,7 @@ bool SyncFileToDisk(std::FILE* file);
 // One file of a batch after Commit.
 struct DurableFileResult {
   std::string path;  // the native path given to Add
-  bool written = false;
-  std::string reason;  // why it was not written; empty when written
+  Status status;     // ok when written, else why not
 };
 
 // Writes several files so that after Commit each target is either its old
@@ -83,7 +85,7 @@ struct DurableFileResult {
 //   batch.Add("/opt/q/bin/a.exe", bytes_a);     // written to a temporary now
 //   batch.Add("/opt/q/bin/b.dll", bytes_b);
 //   for (const auto& r : batch.Commit())        // one sync, then the renames
-//     if (!r.written) Report(r.path, r.reason);
+//     if (!r.status.ok()) Report(r.status.ToString());
 //
 // Add writes the bytes at once to a temporary file beside the target (so the
 // caller may drop them) without flushing it. Commit flushes every temporary in
@@ -101,21 +103,18 @@ class DurableFileBatch {
   DurableFileBatch(const DurableFileBatch&) = delete;
   DurableFileBatch& operator=(const DurableFileBatch&) = delete;
 
-  // false when the temporary cannot be made or written (the reason is kept for
-  // Commit's results and LastError); the target is untouched either way.
+  // Fails when the temporary cannot be made or written (the status is also
+  // Commit's result for the path); the target is untouched either way.
   // owner_executable as in AtomicWriteOptions, for this file alone.
-  bool Add(const std::string& path, std::string_view bytes, bool owner_executable = false);
+  Status Add(const std::string& path, std::string_view bytes, bool owner_executable = false);
 
   // Streaming variant for large content: `write` fills the open temporary file
   // (binary mode) and returns false to give up on this file.
-  bool AddWith(const std::string& path, const std::function<bool(std::FILE*)>& write,
-               bool owner_executable = false);
+  Status AddWith(const std::string& path, const std::function<bool(std::FILE*)>& write,
+                 bool owner_executable = false);
 
   // Number of files added (written or not) since the last Commit or Discard.
   std::size_t Size() const { return entries_.size(); }
-
-  // The reason of the last failed Add.
-  const std::string& LastError() const { return last_error_; }
 
   // Syncs, renames, and returns one result per path in the order of Add (a path
   // added twice appears once, where it was first added). The batch is empty
@@ -129,7 +128,7 @@ class DurableFileBatch {
   struct Entry {
     std::string target;     // the file that is replaced (the link's target when followed)
     std::string temporary;  // empty when Add failed
-    std::string reason;
+    Status status;
     bool flushed_with_file_system = false;  // its file system is flushed as a whole
   };
   bool TrackFileSystemOf(const std::string& folder);
@@ -138,7 +137,6 @@ class DurableFileBatch {
   std::vector<std::string> order_;                  // paths in the order of Add
   std::map<std::string, Entry> entries_;            // by path given to Add
   std::map<unsigned long long, int> file_systems_;  // device -> open handle (POSIX)
-  std::string last_error_;
 };
 
 }  // namespace quorvane

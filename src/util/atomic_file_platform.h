@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "util/status.h"
+
 namespace quorvane::atomic_detail {
 
 // The text of the last system error (errno / GetLastError).
@@ -15,24 +17,24 @@ std::string LastSystemError();
 std::FILE* CreateNewFile(const std::string& path);
 
 // Adds the owner's execute permission to an open file (no-op where there is none).
-bool AddOwnerExecute(std::FILE* file, std::string* reason);
+Status AddOwnerExecute(std::FILE* file);
 
 // Gives the open temporary the permission bits of `target` when it is a regular
-// file (a link is replaced, not read through), so a replaced file keeps its mode. Returns false
+// file (a link is replaced, not read through), so a replaced file keeps its mode. Fails
 // only when the mode could not be set.
-bool KeepModeOf(const std::string& target, std::FILE* temporary, std::string* reason);
+Status KeepModeOf(const std::string& target, std::FILE* temporary);
 
 // Flushes a folder so that renames inside it are durable (no-op where the
 // system journals renames itself).
-bool SyncFolder(const std::string& folder, std::string* reason);
+Status SyncFolder(const std::string& folder);
 
 // Reopens a closed file by path and flushes its data to the disk.
-bool SyncPath(const std::string& path, std::string* reason);
+Status SyncPath(const std::string& path);
 
 // A handle that flushes a whole file system at once, opened on a folder of it;
 // -1 where the platform has no such call. `device` identifies the file system.
 int OpenFileSystemHandle(const std::string& folder, unsigned long long* device);
-bool SyncFileSystem(int handle, std::string* reason);
+Status SyncFileSystem(int handle);
 void CloseFileSystemHandle(int handle);
 
 }  // namespace quorvane::atomic_detail

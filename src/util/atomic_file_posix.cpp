@@ -7,6 +7,7 @@
 
 #include "util/atomic_file.h"
 #include "util/atomic_file_platform.h"
+#include "util/program_folder.h"
 
 namespace quorvane {
 
@@ -17,9 +18,9 @@ bool SyncFileToDisk(std::FILE* file) {
 namespace atomic_detail {
 namespace {
 
-bool Fail(std::string* reason, const std::string& what) {
-  if (reason != nullptr) *reason = what + ": " + LastSystemError();
-  return false;
+// `what` and the native path it is about, shown as text.
+Status Fail(const std::string& what, const std::string& native_path = {}) {
+  return Status::Error(what + NativePathText(native_path), LastSystemError());
 }
 
 }  // namespace
@@ -40,38 +41,38 @@ std::FILE* CreateNewFile(const std::string& path) {
   return file;
 }
 
-bool AddOwnerExecute(std::FILE* file, std::string* reason) {
+Status AddOwnerExecute(std::FILE* file) {
   struct stat info {};
   if (::fstat(::fileno(file), &info) == 0 && ::fchmod(::fileno(file), info.st_mode | S_IXUSR) == 0)
-    return true;
-  return Fail(reason, "cannot make the file executable");
+    return Status::Ok();
+  return Fail("cannot make the file executable");
 }
 
-bool KeepModeOf(const std::string& target, std::FILE* temporary, std::string* reason) {
+Status KeepModeOf(const std::string& target, std::FILE* temporary) {
   struct stat info {};
-  if (::lstat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return true;
-  if (::fchmod(::fileno(temporary), info.st_mode & 07777) == 0) return true;
-  return Fail(reason, "cannot keep the mode of " + target);
+  if (::lstat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return Status::Ok();
+  if (::fchmod(::fileno(temporary), info.st_mode & 07777) == 0) return Status::Ok();
+  return Fail("cannot keep the mode of ", target);
 }
 
-bool SyncFolder(const std::string& folder, std::string* reason) {
+Status SyncFolder(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return Fail(reason, "cannot open folder " + folder);
+  if (fd < 0) return Fail("cannot open folder ", folder);
   const bool ok = ::fsync(fd) == 0;
   const int saved = errno;
   ::close(fd);
   errno = saved;
-  return ok || Fail(reason, "cannot flush folder " + folder);
+  return ok ? Status::Ok() : Fail("cannot flush folder ", folder);
 }
 
-bool SyncPath(const std::string& path, std::string* reason) {
+Status SyncPath(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Fail(reason, "cannot open " + path);
+  if (fd < 0) return Fail("cannot open ", path);
   const bool ok = ::fdatasync(fd) == 0;
   const int saved = errno;
   ::close(fd);
   errno = saved;
-  return ok || Fail(reason, "cannot flush " + path);
+  return ok ? Status::Ok() : Fail("cannot flush ", path);
 }
 
 int OpenFileSystemHandle(const std::string& folder, unsigned long long* device) {
@@ -92,16 +93,15 @@ int OpenFileSystemHandle(const std::string& folder, unsigned long long* device) 
 #endif
 }
 
-bool SyncFileSystem(int handle, std::string* reason) {
+Status SyncFileSystem(int handle) {
 #ifdef __linux__
   // Since Linux 5.8 syncfs also reports write-back errors seen on the file
   // system since `handle` was opened, which is before the batch wrote anything.
-  if (handle >= 0 && ::syncfs(handle) == 0) return true;
-  return Fail(reason, "cannot flush the file system");
+  if (handle >= 0 && ::syncfs(handle) == 0) return Status::Ok();
+  return Fail("cannot flush the file system");
 #else
   (void)handle;
-  if (reason != nullptr) *reason = "no file system flush on this platform";
-  return false;
+  return Status::Error("cannot flush the file system", "not on this platform");
 #endif
 }
 

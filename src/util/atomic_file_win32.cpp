@@ -39,38 +39,35 @@ std::FILE* CreateNewFile(const std::string& path) {
   return file;
 }
 
-bool AddOwnerExecute(std::FILE*, std::string*) {
-  return true;  // a program is known by its name here
+Status AddOwnerExecute(std::FILE*) {
+  return Status::Ok();  // a program is known by its name here
 }
 
-bool KeepModeOf(const std::string&, std::FILE*, std::string*) {
-  return true;  // attributes are not carried by the content's file here
+Status KeepModeOf(const std::string&, std::FILE*) {
+  return Status::Ok();  // attributes are not carried by the content's file here
 }
 
-bool SyncFolder(const std::string&, std::string*) {
-  return true;  // NTFS journals the rename itself
+Status SyncFolder(const std::string&) {
+  return Status::Ok();  // NTFS journals the rename itself
 }
 
-bool SyncPath(const std::string& path, std::string* reason) {
+Status SyncPath(const std::string& path) {
   const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    if (reason != nullptr) *reason = "cannot open " + path + ": " + LastSystemError();
-    return false;
-  }
-  const bool ok = ::FlushFileBuffers(file) != 0;
-  if (!ok && reason != nullptr) *reason = "cannot flush " + path + ": " + LastSystemError();
+  if (file == INVALID_HANDLE_VALUE) return Status::Error("cannot open " + path, LastSystemError());
+  const Status status = ::FlushFileBuffers(file) != 0
+                            ? Status::Ok()
+                            : Status::Error("cannot flush " + path, LastSystemError());
   ::CloseHandle(file);
-  return ok;
+  return status;
 }
 
 int OpenFileSystemHandle(const std::string&, unsigned long long*) {
   return -1;
 }
 
-bool SyncFileSystem(int, std::string* reason) {
-  if (reason != nullptr) *reason = "no file system flush on this platform";
-  return false;
+Status SyncFileSystem(int) {
+  return Status::Error("cannot flush the file system", "not on this platform");
 }
 
 void CloseFileSystemHandle(int) {}

@@ -29,7 +29,7 @@ bool Guid::IsNull() const {
   return true;
 }
 
-Guid NewGuid() {
+Guid RandomGuid() {
   // Seeded with 256 bits: one 32-bit seed would make two processes share their
   // whole identifier sequence once in about 2^16 starts.
   thread_local std::mt19937_64 engine = [] {

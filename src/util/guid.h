@@ -21,8 +21,12 @@ struct Guid {
 
 inline constexpr std::string_view kNullIdText = "{00000000-0000-0000-0000-000000000000}";
 
-// A fresh random (version 4) identifier.
+// A fresh random (version 4) identifier: CoCreateGuid on Windows.
 Guid NewGuid();
+
+// A version 4 identifier from the process's own generator: NewGuid on POSIX,
+// and its stand-in where CoCreateGuid fails.
+Guid RandomGuid();
 
 // Registry form, upper-case hexadecimal, always 38 characters.
 std::string GuidToString(const Guid& guid);

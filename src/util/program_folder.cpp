@@ -112,16 +112,22 @@ std::string NameFromNative(std::string_view native_name) {
   return platform::NameFromNative(native_name);
 }
 
+std::string NativePathText(std::string_view native_path) {
+  return platform::NativePathText(native_path);
+}
+
 Status CheckInsideProgramFolder(const std::string& native_path) {
   const std::optional<fs::path> root = FollowLinks(fs::path(ProgramFolder()));
   const std::optional<fs::path> reached = FollowLinks(fs::path(native_path));
-  if (!root || !reached) return Status::Error(native_path, "a link on the way cannot be followed");
+  if (!root || !reached)
+    return Status::Error(NativePathText(native_path), "a link on the way cannot be followed");
   auto at = reached->begin();
   for (const fs::path& part : *root) {
     if (part.empty()) continue;  // the program folder's trailing separator
     if (at == reached->end() || *at != part)
-      return Status::Error(
-          native_path, "leads outside the program folder through a link, to " + reached->string());
+      return Status::Error(NativePathText(native_path),
+                           "leads outside the program folder through a link, to " +
+                               NativePathText(reached->string()));
     ++at;
   }
   return Status::Ok();

@@ -32,6 +32,11 @@ std::string NativePath(std::string_view name);
 // not UTF-8 of Windows-1252 characters keeps its bytes.
 std::string NameFromNative(std::string_view native_name);
 
+// A native path as text for messages and the log, which hold Windows-1252 and
+// convert it for their file once: on POSIX its UTF-8 is converted here,
+// characters outside Windows-1252 shown as '?'. Never to open a file with.
+std::string NativePathText(std::string_view native_path);
+
 // Ok when `native_path`, with every link on the way followed (a dangling one
 // too, to what it names), stays inside the program folder; otherwise says
 // where it leads. A link is outside when what it names is, whether that exists

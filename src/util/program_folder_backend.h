@@ -15,6 +15,8 @@ bool IsAbsolutePath(std::string_view name);
 std::string NativeRelativePath(std::string_view relative);
 // The Windows-1252 form of a native name read from the file system.
 std::string NameFromNative(std::string_view native_name);
+// The Windows-1252 text of a native path, for messages.
+std::string NativePathText(std::string_view native_path);
 // The native form of an absolute path outside the program folder (separators only).
 std::string NativeSeparators(std::string_view path);
 

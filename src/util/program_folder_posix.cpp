@@ -42,6 +42,10 @@ std::string NameFromNative(std::string_view native_name) {
   return name;
 }
 
+std::string NativePathText(std::string_view native_path) {
+  return Utf8ToCp1252(native_path);
+}
+
 std::string NativeSeparators(std::string_view path) {
   std::string out(path);
   for (char& c : out)

@@ -40,6 +40,10 @@ std::string NameFromNative(std::string_view native_name) {
   return std::string(native_name);
 }
 
+std::string NativePathText(std::string_view native_path) {
+  return std::string(native_path);
+}
+
 std::string NativeSeparators(std::string_view path) {
   std::string out(path);
   for (char& c : out)

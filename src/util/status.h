@@ -22,6 +22,8 @@ class Status {
   }
 
   bool ok() const { return !failed_; }
+  // So that `if (!WriteFileAtomically(...))` reads as it did when it was a bool.
+  explicit operator bool() const { return ok(); }
   const std::string& what() const { return what_; }
   const std::string& why() const { return why_; }
   // "OK", or "what: why".

@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <tuple>
 
+#include "app/package_verifier.h"
 #include "app/received_files.h"
 #include "objects/answers.h"
 #include "objects/customer.h"
@@ -547,6 +549,68 @@ TEST(CheckReceivedLocation, RefusesEveryWayOut) {
                                                         {"DB\\", "x|y"}}) {
     EXPECT_FALSE(CheckReceivedLocation(folder, file).ok()) << "[" << folder << "][" << file << "]";
   }
+}
+
+// Hooks run beside each write, in order, while the bytes are still held; a
+// refusal keeps the old file and leaves no temporary behind.
+TEST(WriteReceivedFiles, AFileRefusedBesideItsWriteNeverTakesItsName) {
+  ProgramFolderScope scope("quorvane-hooks");
+  ASSERT_TRUE(WriteFileAtomically(scope.folder() + "keep.bin", "old"));
+  std::vector<std::unique_ptr<TSOFile>> owned;
+  for (auto [folder, name, data] :
+       {std::tuple{"", "a.bin", "new"}, {"", "keep.bin", "forged"}, {"..\\", "out.bin", "x"}}) {
+    TSOFile& file = *owned.emplace_back(std::make_unique<TSOFile>());
+    std::tie(file.xRelativePath, file.xFileName, file.xData) = std::tuple(folder, name, data);
+    file.xFileSize = static_cast<std::int32_t>(file.xData.size());
+  }
+  std::vector<TSOFile*> files{owned[0].get(), owned[1].get(), owned[2].get()};
+  std::vector<std::string> events;
+  ReceivedFileHooks hooks;
+  hooks.before_write = [&](std::size_t i) { events.push_back("start " + std::to_string(i)); };
+  hooks.verdict = [&](std::size_t i) {
+    events.push_back("verdict " + files[i]->xData);
+    return i == 1 ? std::string("its SHA-256 differs") : std::string();
+  };
+  hooks.released = [&](std::size_t i) { events.push_back("released " + std::to_string(i)); };
+  const auto results = WriteReceivedFiles(files, hooks);
+  EXPECT_EQ(events, (std::vector<std::string>{"start 0", "verdict new", "released 0", "start 1",
+                                              "verdict forged", "released 1", "released 2"}));
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_TRUE(results[0].status.ok());
+  EXPECT_EQ(results[1].status.why(), "its SHA-256 differs");
+  EXPECT_FALSE(results[2].status.ok());
+  EXPECT_EQ(ReadWholeFile(scope.folder() + "a.bin"), "new");
+  EXPECT_EQ(ReadWholeFile(scope.folder() + "keep.bin"), "old");
+  for (const auto& entry : fs::directory_iterator(scope.folder()))
+    EXPECT_FALSE(IsTemporaryName(entry.path().filename().string())) << entry.path();
+}
+
+// Digests are taken beside the write, on a worker for a large file, and only the
+// signed bytes pass.
+TEST(PackageVerifier, OnlyTheSignedDigestLetsAFileTakeItsName) {
+  ProgramFolderScope scope("quorvane-digest");
+  const SigningKeys keys = GenerateSigningKeys();
+  const std::string large(300 << 10, 'L');
+  PackageManifest manifest{"bench", 1, {}, {}};
+  for (const auto& [name, signed_bytes] :
+       {std::pair{"small.txt", std::string("small")}, {"large.bin", large}, {"forged.bin", large}})
+    manifest.files.push_back(
+        {"", name, static_cast<std::int64_t>(signed_bytes.size()), Sha256Of(signed_bytes)});
+  PackageVerifier verifier(EncodeBase64(keys.public_key));
+  ASSERT_TRUE(verifier.AcceptManifest(SignedManifestLines(manifest, keys.secret)));
+  const std::string forged = large.substr(1) + 'X';
+  for (const auto& [name, bytes, why] :
+       {std::tuple{"small.txt", std::string("small"), ""},
+        {"large.bin", large, ""},
+        {"forged.bin", forged, "its SHA-256 differs from the signed manifest"}}) {
+    TSOFile file;
+    file.xFileName = name;
+    file.xData = bytes;
+    ASSERT_TRUE(verifier.CheckFile(file).ok()) << name;
+    verifier.StartDigest(file);
+    EXPECT_EQ(verifier.DigestVerdict(file), why) << name;
+  }
+  EXPECT_FALSE(verifier.Verified());
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ TEST_F(RelayTest, ConnectsThroughTheRelayAndAuthenticatesBothWays) {
   testing::DantedRelay relay;
   LoopbackServer server("127.0.0.2", port_, PeerScript::kServer);
   auto item = RelayItem("127.0.0.2", relay.port());
-  ASSERT_TRUE(item->Start()) << item->LastError() << "\n" << relay.log();
+  ASSERT_TRUE(item->Start()) << item->LastError().why() << "\n" << relay.log();
   item->Run();
   EXPECT_TRUE(item->IsAcknowledged());
   item->Announce();
@@ -84,7 +84,7 @@ TEST_F(RelayTest, ARefusedTargetFailsAtOnceTwiceAndIsLogged) {
   // At least the pause between the two attempts (a sleep cannot end early); the
   // relay's refusal code, not a time-out, shows the reply was not waited out.
   EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(500));
-  EXPECT_NE(item->LastError().find("91"), std::string::npos) << item->LastError();
+  EXPECT_NE(item->LastError().why().find("91"), std::string::npos) << item->LastError().why();
   const std::string log = Log();
   EXPECT_NE(log.find("connect attempt 2/2 to 127.0.0.3:" + std::to_string(port_)),
             std::string::npos)
@@ -96,7 +96,8 @@ TEST_F(RelayTest, AnUnreachableRelayIsToldApartFromARefusal) {
   const std::uint16_t closed = testing::FreePortOnAllTargets();
   auto item = RelayItem("127.0.0.2", closed);
   EXPECT_FALSE(item->Start());
-  EXPECT_NE(item->LastError().find("avec l'API 'connect'"), std::string::npos) << item->LastError();
+  EXPECT_NE(item->LastError().why().find("avec l'API 'connect'"), std::string::npos)
+      << item->LastError().why();
   const std::string log = Log();
   EXPECT_NE(log.find("via relay 127.0.0.1:" + std::to_string(closed) + ": refused"),
             std::string::npos)
@@ -158,7 +159,7 @@ TEST_F(RelayTest, ObjectsCrossTheRelayBothWaysInOrderAndIdentical) {
   testing::DantedRelay relay;
   LoopbackServer server("127.0.0.2", port_, PeerScript::kServer);
   auto item = RelayItem("127.0.0.2", relay.port());
-  ASSERT_TRUE(item->Start()) << item->LastError();
+  ASSERT_TRUE(item->Start()) << item->LastError().why();
   item->Run();
   ASSERT_TRUE(item->IsAcknowledged());
   testing::TestPeer& peer = server.Peer(0);

@@ -80,11 +80,11 @@ TEST_F(ItemTest, ConfigureStoresUdpPortsTenHigherAndTrimsTheAddress) {
 TEST_F(ItemTest, StartRefusesAnInvalidTargetWithoutConnecting) {
   auto item = MakeItem("127.0.0.2", 0);
   EXPECT_FALSE(item->Start());
-  EXPECT_EQ(item->LastError(), "Not a valid target");
+  EXPECT_EQ(item->LastError().why(), "Not a valid target");
   EXPECT_EQ(item->Socket(), nullptr);
   auto empty = MakeItem("   ", 700);
   EXPECT_FALSE(empty->Start());
-  EXPECT_EQ(empty->LastError(), "Not a valid target");
+  EXPECT_EQ(empty->LastError().why(), "Not a valid target");
   EXPECT_TRUE(network_.Records().empty());
 }
 
@@ -103,7 +103,8 @@ TEST_F(ItemTest, ARefusedTargetGetsExactlyTwoAttemptsApartByThePause) {
   EXPECT_FALSE(item->Start());
   ASSERT_EQ(attempts.size(), 2u);
   EXPECT_GE(attempts[1] - attempts[0], std::chrono::milliseconds(500));
-  EXPECT_NE(item->LastError().find("avec l'API 'connect'"), std::string::npos) << item->LastError();
+  EXPECT_NE(item->LastError().why().find("avec l'API 'connect'"), std::string::npos)
+      << item->LastError().why();
   EXPECT_FALSE(item->IsActive());
   EXPECT_EQ(item->Socket(), nullptr);
 }
@@ -114,7 +115,7 @@ TEST_F(ItemTest, StartTwiceFailsAndLeavesTheFirstConnectionRunning) {
   ASSERT_TRUE(item->Start());
   item->Run();
   EXPECT_FALSE(item->Start());
-  EXPECT_EQ(item->LastError(), "Already open");
+  EXPECT_EQ(item->LastError().why(), "Already open");
   EXPECT_TRUE(item->IsActive());
   EXPECT_TRUE(item->IsAcknowledged());
   EXPECT_EQ(network_.Records().size(), 1u);

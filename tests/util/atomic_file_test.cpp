@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/temp_folder.h"
+#include "util/diagnostic_log.h"
 
 namespace quorvane {
 namespace {
@@ -48,13 +49,13 @@ TEST_F(AtomicFileTest, ReplacementKeepsTheModeOfTheReplacedFile) {
   ASSERT_EQ(::chmod(Path("a.ini").c_str(), 0604), 0);
   DurableFileBatch batch;
   ASSERT_TRUE(batch.Add(Path("a.ini"), "batch"));
-  ASSERT_TRUE(batch.Commit().at(0).written);
+  ASSERT_TRUE(batch.Commit().at(0).status.ok());
   EXPECT_EQ(ModeOf(Path("a.ini")), 0604u);
 }
 
 TEST_F(AtomicFileTest, ALongestNameGetsATemporaryAndLeftTemporariesAreRemoved) {
-  std::string reason;
-  EXPECT_TRUE(WriteFileAtomically(Path(std::string(255, 'n')), "x", {}, &reason)) << reason;
+  const Status longest = WriteFileAtomically(Path(std::string(255, 'n')), "x");
+  EXPECT_TRUE(longest.ok()) << longest.ToString();
   ASSERT_TRUE(WriteFileAtomically(Path("db/data.prp.tmp123.4"), "left by an earlier version"));
   ASSERT_TRUE(WriteFileAtomically(Path("sub/.qs0123456789abcdef.tmp"), "left"));
   ASSERT_TRUE(WriteFileAtomically(Path("keep.tmp"), "kept"));
@@ -68,7 +69,7 @@ TEST_F(AtomicFileTest, AProgramGetsItsExecuteBitOnItsNewFileNeverThroughALink) {
   fs::create_symlink(Path("outside.sh"), Path("program"));
   DurableFileBatch batch;
   ASSERT_TRUE(batch.Add(Path("program"), "new", /*owner_executable=*/true));
-  ASSERT_TRUE(batch.Commit().at(0).written);
+  ASSERT_TRUE(batch.Commit().at(0).status.ok());
   EXPECT_FALSE(fs::is_symlink(Path("program")));
   EXPECT_EQ(ModeOf(Path("program")) & S_IXUSR, unsigned{S_IXUSR});
   EXPECT_EQ(ModeOf(Path("outside.sh")), 0644u);
@@ -80,8 +81,8 @@ TEST_F(AtomicFileTest, FollowingALinkWritesItsTargetAndKeepsTheLink) {
   fs::create_symlink("real/settings.toml", folder_.path() / "link.toml");
   AtomicWriteOptions follow;
   follow.follow_symlink = true;
-  std::string reason;
-  ASSERT_TRUE(WriteFileAtomically(Path("link.toml"), "x = 1\n", follow, &reason)) << reason;
+  const Status followed = WriteFileAtomically(Path("link.toml"), "x = 1\n", follow);
+  ASSERT_TRUE(followed.ok()) << followed.ToString();
   EXPECT_TRUE(fs::is_symlink(fs::symlink_status(folder_.path() / "link.toml")));
   EXPECT_EQ(Read("real/settings.toml"), "x = 1\n");
 
@@ -95,12 +96,11 @@ TEST_F(AtomicFileTest, AFailedWriteSaysWhyAndLeavesTheOldFile) {
   ASSERT_TRUE(WriteFileAtomically(Path("keep.dat"), "old"));
   // The target is a folder: the rename fails, the temporary is removed.
   fs::create_directories(folder_.path() / "dir" / "inner");
-  std::string reason;
-  EXPECT_FALSE(WriteFileAtomically(Path("dir"), "bytes", AtomicWriteOptions{}, &reason));
-  EXPECT_NE(reason.find("cannot rename"), std::string::npos) << reason;
+  const Status onto_folder = WriteFileAtomically(Path("dir"), "bytes");
+  EXPECT_NE(onto_folder.ToString().find("cannot rename"), std::string::npos) << onto_folder.ok();
   // The parent is a regular file: the temporary cannot be made.
-  EXPECT_FALSE(WriteFileAtomically(Path("keep.dat/child"), "bytes", AtomicWriteOptions{}, &reason));
-  EXPECT_NE(reason.find("cannot create"), std::string::npos) << reason;
+  const Status below_file = WriteFileAtomically(Path("keep.dat/child"), "bytes");
+  EXPECT_NE(below_file.ToString().find("cannot create"), std::string::npos) << below_file.ok();
   EXPECT_EQ(Read("keep.dat"), "old");
   EXPECT_TRUE(Temporaries().empty());
 }
@@ -125,7 +125,7 @@ TEST_F(AtomicFileTest, BatchWritesEveryFileWithItsFoldersAndLeavesNoTemporary) {
   ASSERT_EQ(results.size(), 42u);
   for (std::size_t i = 0; i < paths.size(); ++i) {
     EXPECT_EQ(results[i].path, paths[i]);
-    EXPECT_TRUE(results[i].written) << results[i].reason;
+    EXPECT_TRUE(results[i].status.ok()) << results[i].status.ToString();
     EXPECT_EQ(ReadWholeFile(paths[i]).value_or(""), "content " + std::to_string(i));
   }
   EXPECT_EQ(Read("bin/old.exe"), "replaced");
@@ -139,8 +139,8 @@ TEST_F(AtomicFileTest, BatchReportsEachFailureAndWritesTheOthers) {
   fs::create_directories(folder_.path() / "occupied" / "inner");
   DurableFileBatch batch;
   ASSERT_TRUE(batch.Add(Path("one"), "1"));
-  EXPECT_FALSE(batch.Add(Path("plain/child"), "x"));  // cannot be created
-  EXPECT_NE(batch.LastError().find("plain"), std::string::npos) << batch.LastError();
+  const Status refused = batch.Add(Path("plain/child"), "x");  // cannot be created
+  EXPECT_NE(refused.ToString().find("plain"), std::string::npos) << refused.ok();
   EXPECT_FALSE(batch.AddWith(Path("given_up"), [](std::FILE* file) {
     std::fputs("partial", file);
     return false;
@@ -150,14 +150,11 @@ TEST_F(AtomicFileTest, BatchReportsEachFailureAndWritesTheOthers) {
 
   const auto results = batch.Commit();
   ASSERT_EQ(results.size(), 5u);
-  EXPECT_TRUE(results[0].written);
-  EXPECT_FALSE(results[1].written);
-  EXPECT_NE(results[1].reason.find("cannot create"), std::string::npos) << results[1].reason;
-  EXPECT_FALSE(results[2].written);
-  EXPECT_NE(results[2].reason.find("cannot write"), std::string::npos) << results[2].reason;
-  EXPECT_FALSE(results[3].written);
-  EXPECT_NE(results[3].reason.find("cannot rename"), std::string::npos) << results[3].reason;
-  EXPECT_TRUE(results[4].written);
+  EXPECT_TRUE(results[0].status.ok());
+  EXPECT_EQ(results[1].status.what().find("cannot create"), 0u) << results[1].status.ToString();
+  EXPECT_EQ(results[2].status.what().find("cannot write"), 0u) << results[2].status.ToString();
+  EXPECT_EQ(results[3].status.what().find("cannot rename"), 0u) << results[3].status.ToString();
+  EXPECT_TRUE(results[4].status.ok());
   EXPECT_EQ(Read("one"), "1");
   EXPECT_EQ(Read("two"), "2");
   EXPECT_EQ(Read("given_up"), "<missing>");
@@ -203,9 +200,27 @@ TEST_F(AtomicFileTest, BatchFollowsLinksWhenAsked) {
   ASSERT_TRUE(batch.Add(Path("link.dat"), "through the link"));
   ASSERT_TRUE(batch.Add(Path("other.dat"), "other"));
   const auto results = batch.Commit();
-  EXPECT_TRUE(results.at(0).written && results.at(1).written);
+  EXPECT_TRUE(results.at(0).status.ok() && results.at(1).status.ok());
   EXPECT_TRUE(fs::is_symlink(fs::symlink_status(folder_.path() / "link.dat")));
   EXPECT_EQ(Read("target.dat"), "through the link");
+}
+
+// A failure's text holds the path as Windows-1252, so the log's one conversion
+// shows the name as it is on disk.
+TEST_F(AtomicFileTest, AFailureLogsTheNativePathAsItIsOnDisk) {
+  SetDiagnosticLogFile(Path("setup.log"));
+  const struct {
+    std::string folder, logged;  // UTF-8 on disk; as it reads in the log
+  } cases[] = {
+      {"plain", "plain"}, {"Café", "Café"}, {"crème brûlée", "crème brûlée"}, {"Ωmega", "?mega"}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(WriteFileAtomically(Path(c.folder), "a file, not a folder"));
+    const Status failed = WriteFileAtomically(Path(c.folder + "/child"), "x");
+    DiagnosticLog("util", failed.ToString());
+    EXPECT_NE(Read("setup.log").find("cannot create " + Path(c.logged) + "/.qs"), std::string::npos)
+        << Read("setup.log");
+  }
+  SetDiagnosticLogFile("");
 }
 
 }  // namespace

@@ -1,0 +1,9 @@
+#include "util/guid.h"
+
+namespace quorvane {
+
+Guid NewGuid() {
+  return RandomGuid();
+}
+
+}  // namespace quorvane
