@@ -20,7 +20,9 @@ namespace quorvane::testing {
 using NativeSocketPair = std::pair<NativeSocket, NativeSocket>;
 
 #ifdef _WIN32
-inline NativeSocketPair MakeSocketPair(int buffer_bytes) {
+// small_writer: the first socket's send buffer is made small too, so that a writer
+// meets a full socket whatever the system's send buffer would grow to.
+inline NativeSocketPair MakeSocketPair(int buffer_bytes, bool small_writer = false) {
   WSADATA data;
   EXPECT_EQ(::WSAStartup(MAKEWORD(1, 1), &data), 0);  // held until the process ends
   const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -39,10 +41,13 @@ inline NativeSocketPair MakeSocketPair(int buffer_bytes) {
   // buffer that it has room only about every 100 ms.
   ::setsockopt(second, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer_bytes),
                sizeof buffer_bytes);
+  if (small_writer)
+    ::setsockopt(first, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&buffer_bytes),
+                 sizeof buffer_bytes);
   return {first, second};
 }
 #else
-inline NativeSocketPair MakeSocketPair(int buffer_bytes) {
+inline NativeSocketPair MakeSocketPair(int buffer_bytes, bool = true) {
   int fds[2];
   EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
   ::setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &buffer_bytes, sizeof buffer_bytes);

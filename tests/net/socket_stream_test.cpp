@@ -20,8 +20,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Pair {
-  Pair() {
-    const testing::NativeSocketPair pair = testing::MakeSocketPair(4096);
+  explicit Pair(bool small_writer = false) {
+    const testing::NativeSocketPair pair = testing::MakeSocketPair(4096, small_writer);
     a = AdoptConnectedSocket(pair.first);
     b = AdoptConnectedSocket(pair.second);
   }
@@ -51,7 +51,8 @@ TEST(NativeStream, LoopsOverShortWritesUntilASlowReaderHasEverything) {
 }
 
 TEST(NativeStream, AWriteToAPeerThatNeverReadsTimesOutWithTheCountWritten) {
-  Pair pair;
+  // Else the loopback's send buffer (Wine's included) grows until it takes it all.
+  Pair pair(true);
   const std::string big(4'000'000, 'x');
   const IoResult written = pair.a->WriteAll(big.data(), big.size(), 100);
   EXPECT_EQ(written.status, IoStatus::kTimeout);
