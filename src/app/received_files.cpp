@@ -128,8 +128,7 @@ std::vector<ReceivedFileResult> WriteReceivedFiles(const std::vector<TSOFile*>& 
     // they are released.
     if (!judged && hooks.verdict) refusal = hooks.verdict(i);
     if (!refusal.empty()) {
-      result.status = Status::Error(result.name, refusal);
-      DiagnosticLog(kLogLayer, "file \"" + result.name + "\" refused: " + refusal);
+      result.status = Status::Error(result.name, refusal);  // the verdict's owner logged it
     } else {
       added[path].push_back(i);
     }

@@ -39,7 +39,8 @@ struct ReceivedFileHooks {
   // another thread, which must be done when `verdict` returns.
   std::function<void(std::size_t)> before_write;
   // Once the bytes are in the temporary: empty to let the file take its name,
-  // otherwise why not; the temporary is then removed and the target untouched.
+  // otherwise why not (logged by the hook); the temporary is then removed and
+  // the target untouched.
   std::function<std::string(std::size_t)> verdict;
   // The file's bytes are no longer held (written to the temporary or refused):
   // the caller may give their memory back before the batch is flushed.
