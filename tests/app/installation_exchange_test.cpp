@@ -551,65 +551,45 @@ TEST(CheckReceivedLocation, RefusesEveryWayOut) {
   }
 }
 
-// Hooks run beside each write, in order, while the bytes are still held; a
-// refusal keeps the old file and leaves no temporary behind.
-TEST(WriteReceivedFiles, AFileRefusedBesideItsWriteNeverTakesItsName) {
-  ProgramFolderScope scope("quorvane-hooks");
-  ASSERT_TRUE(WriteFileAtomically(scope.folder() + "keep.bin", "old"));
-  std::vector<std::unique_ptr<TSOFile>> owned;
-  for (auto [folder, name, data] :
-       {std::tuple{"", "a.bin", "new"}, {"", "keep.bin", "forged"}, {"..\\", "out.bin", "x"}}) {
-    TSOFile& file = *owned.emplace_back(std::make_unique<TSOFile>());
-    std::tie(file.xRelativePath, file.xFileName, file.xData) = std::tuple(folder, name, data);
-    file.xFileSize = static_cast<std::int32_t>(file.xData.size());
-  }
-  std::vector<TSOFile*> files{owned[0].get(), owned[1].get(), owned[2].get()};
-  std::vector<std::string> events;
-  ReceivedFileHooks hooks;
-  hooks.before_write = [&](std::size_t i) { events.push_back("start " + std::to_string(i)); };
-  hooks.verdict = [&](std::size_t i) {
-    events.push_back("verdict " + files[i]->xData);
-    return i == 1 ? std::string("its SHA-256 differs") : std::string();
-  };
-  hooks.released = [&](std::size_t i) { events.push_back("released " + std::to_string(i)); };
-  const auto results = WriteReceivedFiles(files, hooks);
-  EXPECT_EQ(events, (std::vector<std::string>{"start 0", "verdict new", "released 0", "start 1",
-                                              "verdict forged", "released 1", "released 2"}));
-  ASSERT_EQ(results.size(), 3u);
-  EXPECT_TRUE(results[0].status.ok());
-  EXPECT_EQ(results[1].status.why(), "its SHA-256 differs");
-  EXPECT_FALSE(results[2].status.ok());
-  EXPECT_EQ(ReadWholeFile(scope.folder() + "a.bin"), "new");
-  EXPECT_EQ(ReadWholeFile(scope.folder() + "keep.bin"), "old");
-  for (const auto& entry : fs::directory_iterator(scope.folder()))
-    EXPECT_FALSE(IsTemporaryName(entry.path().filename().string())) << entry.path();
-}
-
-// Digests are taken beside the write, on a worker for a large file, and only the
-// signed bytes pass.
-TEST(PackageVerifier, OnlyTheSignedDigestLetsAFileTakeItsName) {
+// The signed digest is taken beside each write, on a worker for a large file:
+// a forged file never takes its name, keeps the old one and leaves no temporary.
+TEST(WriteReceivedFiles, OnlyTheSignedDigestLetsAFileTakeItsName) {
   ProgramFolderScope scope("quorvane-digest");
+  ASSERT_TRUE(WriteFileAtomically(scope.folder() + "forged.bin", "old"));
   const SigningKeys keys = GenerateSigningKeys();
   const std::string large(300 << 10, 'L');
   PackageManifest manifest{"bench", 1, {}, {}};
-  for (const auto& [name, signed_bytes] :
-       {std::pair{"small.txt", std::string("small")}, {"large.bin", large}, {"forged.bin", large}})
+  std::vector<std::unique_ptr<TSOFile>> owned;
+  std::vector<TSOFile*> files;
+  for (const auto& [name, signed_bytes, bytes] :
+       {std::tuple{"small.txt", std::string("small"), std::string("small")},
+        {"large.bin", large, large},
+        {"forged.bin", large, large.substr(1) + 'X'}}) {
     manifest.files.push_back(
         {"", name, static_cast<std::int64_t>(signed_bytes.size()), Sha256Of(signed_bytes)});
+    files.push_back(owned.emplace_back(std::make_unique<TSOFile>()).get());
+    files.back()->xFileName = name;
+    files.back()->xData = bytes;
+    files.back()->xFileSize = static_cast<std::int32_t>(bytes.size());
+  }
   PackageVerifier verifier(EncodeBase64(keys.public_key));
   ASSERT_TRUE(verifier.AcceptManifest(SignedManifestLines(manifest, keys.secret)));
-  const std::string forged = large.substr(1) + 'X';
-  for (const auto& [name, bytes, why] :
-       {std::tuple{"small.txt", std::string("small"), ""},
-        {"large.bin", large, ""},
-        {"forged.bin", forged, "its SHA-256 differs from the signed manifest"}}) {
-    TSOFile file;
-    file.xFileName = name;
-    file.xData = bytes;
-    ASSERT_TRUE(verifier.CheckFile(file).ok()) << name;
-    verifier.StartDigest(file);
-    EXPECT_EQ(verifier.DigestVerdict(file), why) << name;
-  }
+  for (const TSOFile* file : files)
+    ASSERT_TRUE(verifier.CheckFile(*file).ok()) << file->xFileName;
+  std::vector<std::size_t> released;
+  ReceivedFileHooks hooks;
+  hooks.before_write = [&](std::size_t i) { verifier.StartDigest(*files[i]); };
+  hooks.verdict = [&](std::size_t i) { return verifier.DigestVerdict(*files[i]); };
+  hooks.released = [&](std::size_t i) { released.push_back(i); };
+  const auto results = WriteReceivedFiles(files, hooks);
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_TRUE(results[0].status.ok() && results[1].status.ok());
+  EXPECT_EQ(results[2].status.why(), "its SHA-256 differs from the signed manifest");
+  EXPECT_EQ(released, (std::vector<std::size_t>{0, 1, 2}));
+  EXPECT_TRUE(ReadWholeFile(scope.folder() + "large.bin") == large);
+  EXPECT_EQ(ReadWholeFile(scope.folder() + "forged.bin"), "old");
+  for (const auto& entry : fs::directory_iterator(scope.folder()))
+    EXPECT_FALSE(IsTemporaryName(entry.path().filename().string())) << entry.path();
   EXPECT_FALSE(verifier.Verified());
 }
 

@@ -58,23 +58,6 @@ TEST_F(ObjectStreamTest, StringsSwitchToLongTextAt256) {
   EXPECT_EQ(out.substr(0, 5), Bytes("\x0C\x00\x01\x00\x00", 5));
 }
 
-TEST_F(ObjectStreamTest, LongValuesAreCopiedInSlicesThatCanBeAbandoned) {
-  const std::string value(2 * ObjectWriter::kCopySlice + 1, 'v');
-  for (const bool binary : {false, true}) {
-    auto write = [&](std::string& out, std::function<void()> between) {
-      ObjectWriter writer(out, std::move(between));
-      binary ? writer.WriteBinary(value) : writer.WriteString(value);
-    };
-    std::string whole, sliced, abandoned;
-    write(whole, {});
-    int slices = 0;
-    write(sliced, [&] { ++slices; });
-    EXPECT_EQ(slices, 3) << binary;
-    EXPECT_EQ(sliced, whole) << binary;
-    EXPECT_THROW(write(abandoned, [&] { throw std::runtime_error("stop"); }), std::runtime_error);
-  }
-}
-
 TEST_F(ObjectStreamTest, StringListIsWrittenAsStrings) {
   TZelObject object;
   object.SetName("A");

@@ -332,8 +332,7 @@ TEST_F(ListTest, ProgressFollowsTheAnnouncedObjectBeingReceived) {
   const std::string wire = server.Encode(file);
   ASSERT_TRUE(server.SendRaw(wire.substr(0, wire.size() / 2)));
   ConnexionProgress progress;
-  // The item's counters move before the receive thread reports them to the
-  // manager, so wait for both.
+  // The item's counters move before the receive thread reports them: wait for both.
   ASSERT_TRUE(Eventually([&] {
     progress = manager_->Progress(file.GetId());
     return progress.found && progress.position > 0 && manager_->CurrentObjectReceived() > 0;

@@ -130,25 +130,24 @@ TEST_F(CatalogueTest, AMissingPackageFolderIsAnErrorNotAnEmptyPackage) {
   EXPECT_EQ(error, "");
 }
 
-// A package folder swapped again and again with a link to an outside folder
-// whose file has the same name, size and time: no read ever leaves the package.
 TEST_F(CatalogueTest, AReadAskedToStopPartWayKeepsNothing) {
   const std::string contents = TextBytes(9 << 20, 3);  // three chunks
   WriteFile(root_ / "big.txt", contents);
   PackageCatalogue catalogue = Catalogue();
-  const std::vector<PackageFile> files = catalogue.Scan();
+  const PackageFile file = catalogue.Scan().at(0);
   for (const int stop_at : {0, 2}) {  // never; at the second look
     int looks = 0;
     std::string data = "old", error;
-    const bool read =
-        ReadPackageFile(catalogue, files.at(0), data, error, [&] { return ++looks == stop_at; });
-    EXPECT_EQ(read, stop_at == 0);
+    const auto stop = [&] { return ++looks == stop_at; };
+    EXPECT_EQ(ReadPackageFile(catalogue, file, data, error, stop), stop_at == 0);
     EXPECT_TRUE(data == (stop_at == 0 ? contents : std::string()));
     EXPECT_EQ(error, stop_at == 0 ? "" : "abandoned");
     EXPECT_EQ(looks, stop_at == 0 ? 3 : 2);
   }
 }
 
+// A package folder swapped again and again with a link to an outside folder
+// whose file has the same name, size and time: no read ever leaves the package.
 TEST_F(CatalogueTest, NoReadLeavesThePackageWhileAFolderIsSwappedForALink) {
   const fs::path outside = root_.parent_path() / "outside";
   WriteFile(root_ / "Sub" / "f.txt", "inside!!");

@@ -81,8 +81,7 @@ TEST_F(InstallTest, AMillionFileInventoryIsRead) {
   WriteFile(package_ / "a.txt", "a");
   WriteFile(package_ / "DB" / "b.dat", "b");
   WriteFile(target_ / "a.txt", "a");
-  // The client is silent while it builds and compresses the million entries,
-  // which under the sanitizers on a busy machine outlasts the usual limits.
+  // Building the million entries outlasts the usual limits under the sanitizers.
   ServerOptions options = Options();
   options.idle_seconds = options.request_seconds = 900;
   ServerProcess server(options, temp_.path() / "server.log");
