@@ -83,7 +83,8 @@ bool ReadPackageFile(const PackageCatalogue& package, const PackageFile& file, s
             TimeNs(before) == file.mtime_ns;
   if (!ok) error = "changed since it was listed";
   if (ok) {
-    // Chunk by chunk, so that a stop is seen soon and no page is touched twice.
+    // Chunk by chunk, so that a stop is seen soon and the buffer is not zero-filled
+    // whole before the first byte is read.
     const auto size = static_cast<std::size_t>(file.size);
     data.clear();
     data.reserve(size);

@@ -23,11 +23,10 @@ struct PropertyInfo;
 class ObjectWriter {
  public:
   // `between`, when given, runs before each slice of a long value's copy (at
-  // most kCopySlice bytes), so a caller writing a file's contents can give up
-  // part way by throwing from it.
+  // most 4 MiB), so a caller writing a file's contents can give up part way by
+  // throwing from it.
   explicit ObjectWriter(std::string& out, std::function<void()> between = {})
       : out_(out), between_(std::move(between)) {}
-  static constexpr std::size_t kCopySlice = std::size_t{4} << 20;
 
   // Signature, class name, object name, properties, end of list, no children.
   void WriteRootObject(const TZelObject& object);

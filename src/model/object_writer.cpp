@@ -10,6 +10,9 @@
 namespace quorvane {
 namespace {
 
+// The most of a long value copied between two calls of a writer's `between`.
+constexpr std::size_t kCopySlice = std::size_t{4} << 20;
+
 bool IsStored(const TPersistent& instance, const PropertyInfo& info) {
   switch (info.stored) {
     case Stored::Always:
