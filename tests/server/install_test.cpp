@@ -81,7 +81,8 @@ TEST_F(InstallTest, AMillionFileInventoryIsRead) {
   WriteFile(package_ / "a.txt", "a");
   WriteFile(package_ / "DB" / "b.dat", "b");
   WriteFile(target_ / "a.txt", "a");
-  // Building the million entries outlasts the usual limits under the sanitizers.
+  // Building the million entries outlasts the usual limits under the sanitizers,
+  // on either side: the server is silent while it reads them.
   ServerOptions options = Options();
   options.idle_seconds = options.request_seconds = 900;
   ServerProcess server(options, temp_.path() / "server.log");
@@ -89,6 +90,7 @@ TEST_F(InstallTest, AMillionFileInventoryIsRead) {
   InstallClientOptions c;
   c.port = server.port();
   c.folder = target_;
+  c.timeout_ms = options.request_seconds * 1000;
   c.on_request = [](TSOFilesList& request) {
     for (int i = 0; i < 1'000'000; ++i)
       request.AddFile("Other", "f" + std::to_string(i), "NF", i);
